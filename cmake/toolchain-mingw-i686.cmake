@@ -1,0 +1,5 @@
+# 32-bit Windows with mingw-w64 (posix thread model not needed; win32 is the default).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(ORYN_MINGW_TRIPLE i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

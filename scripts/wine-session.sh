@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Starts or stops the Wine session of a build tree: an Xvfb display for programs that make
+# windows, a private Wine prefix, and one persistent wineserver so that each test program starts
+# quickly. `stop` ends the wineserver (and with it every Wine process of the prefix) and Xvfb.
+#   wine-session.sh start|stop BUILD_DIR
+set -eu
+action=$1
+dir=$2/wine
+export WINEPREFIX=$dir/prefix
+export WINEDEBUG=-all
+
+stop_session() {
+    if [ -d "$WINEPREFIX" ]; then
+        wineserver -k >/dev/null 2>&1 || true
+        wineserver -w >/dev/null 2>&1 || true
+    fi
+    if [ -f "$dir/xvfb.pid" ]; then
+        pid=$(cat "$dir/xvfb.pid")
+        kill "$pid" 2>/dev/null || true
+        for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+        kill -9 "$pid" 2>/dev/null || true
+        rm -f "$dir/xvfb.pid"
+    fi
+    rm -f "$dir/display"
+}
+
+case $action in
+start)
+    stop_session
+    mkdir -p "$dir"
+    # Xvfb picks a free display number and writes it to the descriptor we hand it.
+    rm -f "$dir/displayfd"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/displayfd" >/dev/null 2>&1 &
+    echo $! >"$dir/xvfb.pid"
+    for _ in $(seq 100); do
+        [ -s "$dir/displayfd" ] && break
+        sleep 0.1
+    done
+    if [ ! -s "$dir/displayfd" ]; then
+        echo "wine-session: Xvfb did not start" >&2
+        stop_session
+        exit 1
+    fi
+    echo ":$(tr -d '\n' <"$dir/displayfd")" >"$dir/display"
+    export DISPLAY=$(cat "$dir/display")
+    # The persistent server first, so that wineboot and every test program attach to it.
+    mkdir -p "$WINEPREFIX"
+    wineserver -p >/dev/null 2>&1 </dev/null
+    # A new prefix takes several seconds; an existing one is only brought up to date.
+    wineboot -i >/dev/null 2>&1
+    echo "wine-session: prefix $WINEPREFIX, display $DISPLAY"
+    ;;
+stop)
+    stop_session
+    echo "wine-session: stopped"
+    ;;
+*)
+    echo "usage: wine-session.sh start|stop BUILD_DIR" >&2
+    exit 2
+    ;;
+esac
