@@ -262,3 +262,40 @@ TEST(EntryPointModule, AboutBoxOwnedByTheHostWindow)
     expectAboutBox(module.entry, &platform, parent);
     DestroyWindow(parent);
 }
+
+namespace {
+
+std::string versionString(const std::vector<char>& info, const char* name)
+{
+    std::string query = std::string("\\StringFileInfo\\040904e2\\") + name;
+    void* value = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueA(info.data(), query.c_str(), &value, &length) || value == nullptr)
+        return "<missing>";
+    return std::string(static_cast<const char*>(value));
+}
+
+} // namespace
+
+TEST(EntryPointModule, VersionResourceDescribesTheFilter)
+{
+    const std::string path = windowsPath(ORYN_MODULE_PATH);
+    DWORD handle = 0;
+    DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
+    ASSERT_GT(size, 0u);
+    std::vector<char> info(size);
+    ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, info.data()));
+    EXPECT_EQ(versionString(info, "FileDescription"), "Adobe Photoshop Filter");
+    EXPECT_EQ(versionString(info, "FileVersion"), "1.07");
+    EXPECT_EQ(versionString(info, "ProductVersion"), "1.07");
+    EXPECT_EQ(versionString(info, "InternalName"), "Oryn 3D");
+    EXPECT_EQ(versionString(info, "ProductName"), "Oryn 3D");
+    const std::string original = versionString(info, "OriginalFilename");
+    EXPECT_TRUE(original == "Oryn107.8bf" || original == "Oryn107-x64.8bf") << original;
+    EXPECT_EQ(original, sizeof(void*) == 4 ? "Oryn107.8bf" : "Oryn107-x64.8bf");
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwFileVersionMS, (1u << 16) | 7u);
+}
