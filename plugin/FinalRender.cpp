@@ -1,0 +1,215 @@
+// The final render over the host's whole image: run set-up, the whole-image request, the mapping of
+// a parameter record onto the engine's arguments, and progress reporting to the host.
+#include "plugin/FinalRender.h"
+
+#include "engine/RenderEngine.h"
+
+namespace oryn {
+
+namespace {
+
+// Single-precision step from image pixels to preview pixels (the float nearest 1/300).
+constexpr float ScaleStep = 0.0033333334f;
+// Single-precision step from pad units to slope; 50 x SkewStep is just below 1.
+constexpr float SkewStep = 0.02f;
+
+// Truncates toward zero. Values beyond the int32 range (possible only with pad values far outside
+// the controls' ranges, from a hand-made record) saturate instead of being undefined.
+int32_t truncToInt32(double v)
+{
+    if (v >= 2147483647.0)
+        return INT32_MAX;
+    if (v <= -2147483648.0)
+        return INT32_MIN;
+    return static_cast<int32_t>(v);
+}
+
+void emptyRect(Rect& rect) { rect.top = rect.left = rect.bottom = rect.right = 0; }
+
+void emptyRequest(FilterRecord& record)
+{
+    emptyRect(record.inRect);
+    emptyRect(record.outRect);
+    emptyRect(record.maskRect);
+}
+
+int32_t cappedPlanes(int16_t planes) { return planes > 4 ? 4 : planes; }
+
+} // namespace
+
+int32_t clampNonNegative(int32_t v) { return v >= 0 ? v : 0; }
+
+int32_t negativePart(int32_t v)
+{
+    // -INT32_MIN does not exist; the largest representable magnitude stands in for it.
+    if (v == INT32_MIN)
+        return INT32_MAX;
+    return v < 0 ? -v : 0;
+}
+
+float computeImageScale(int32_t columns, int32_t rows)
+{
+    double a = static_cast<double>(columns) * static_cast<double>(ScaleStep);
+    double b = static_cast<double>(rows) * static_cast<double>(ScaleStep);
+    float scale = static_cast<float>(a > b ? a : b);
+    return scale < 1.0f ? 1.0f : scale;
+}
+
+uint32_t hostColorWord(const FilterColor& color)
+{
+    uint32_t word = static_cast<uint32_t>(color[0]) | static_cast<uint32_t>(color[1]) << 8 |
+                    static_cast<uint32_t>(color[2]) << 16 | static_cast<uint32_t>(color[3]) << 24;
+    return word | OpaqueMarker;
+}
+
+uint32_t resolveBackgroundColor(int32_t mode, int32_t planes, const FilterRecord& record,
+                                uint32_t pickerColor, uint32_t previous)
+{
+    if (planes < 3)
+        return DefaultBackgroundColor;
+    switch (mode) {
+    case Foreground:
+        return hostColorWord(record.foreColor);
+    case Background:
+        return hostColorWord(record.backColor);
+    case Picker:
+        return pickerColor | OpaqueMarker;
+    case Transparent:
+        return TransparentColor;
+    default:
+        return previous;
+    }
+}
+
+int16_t requestWholeImage(FilterRecord* record, int32_t planes)
+{
+    if (record == nullptr)
+        return memFullErr;
+    Rect whole;
+    whole.top = 0;
+    whole.left = 0;
+    whole.bottom = record->imageSize.v;
+    whole.right = record->imageSize.h;
+    record->inRect = whole;
+    record->outRect = whole;
+    if (record->haveMask)
+        record->maskRect = whole;
+    else
+        emptyRect(record->maskRect);
+    record->inLoPlane = 0;
+    record->inHiPlane = static_cast<int16_t>(planes - 1);
+    record->outLoPlane = 0;
+    record->outHiPlane = static_cast<int16_t>(planes - 1);
+    // A host without advanceState cannot hand over any data.
+    if (record->advanceState == nullptr)
+        return memFullErr;
+    record->advanceState(); // hosts report a failed request through the missing buffers
+    if (record->inData == nullptr || record->outData == nullptr)
+        return memFullErr;
+    if (record->haveMask && record->maskData == nullptr)
+        return memFullErr;
+    return noErr;
+}
+
+int32_t finalProgress(const ParamContext* context, int32_t done, int32_t total)
+{
+    if (context == nullptr || context->record == nullptr)
+        return 0;
+    const FilterRecord& record = *context->record;
+    // Only the low byte of the host's answer is defined.
+    if (record.abortProc != nullptr && static_cast<uint8_t>(record.abortProc()) != 0)
+        return userCanceledErr;
+    if (record.progressProc != nullptr)
+        record.progressProc(done, total);
+    return 0;
+}
+
+RunSetup setupRun(const FilterRecord& record, const ParamBlock& block, uint32_t previousColor)
+{
+    RunSetup setup;
+    setup.planesUsed = cappedPlanes(record.planes);
+    // A stored mode the image cannot show (Transparent on three planes) is lowered for this run
+    // only; the block keeps its byte.
+    setup.currentMode = block.backgroundMode;
+    if (setup.currentMode > setup.planesUsed - 1)
+        setup.currentMode = setup.planesUsed - 1;
+    setup.pickerColor = block.backgroundColor;
+    setup.resolvedColor = resolveBackgroundColor(setup.currentMode, setup.planesUsed, record,
+                                                 setup.pickerColor, previousColor);
+    setup.imageScale = computeImageScale(record.imageSize.h, record.imageSize.v);
+    return setup;
+}
+
+int16_t renderFinal(const ParamContext& context, const RunSetup& setup)
+{
+    if (context.record == nullptr || context.block == nullptr)
+        return memFullErr;
+    FilterRecord& record = *context.record;
+    const ParamBlock& block = *context.block;
+
+    int32_t planesUsed = setup.planesUsed > 4 ? 4 : setup.planesUsed;
+    // The engine reads planesUsed bytes per pixel but always three colour channels, so one- and
+    // two-plane images would be read beyond their pixels. The module offers only RGB, so only an
+    // unusual host gets here; it gets an error instead of a render. The same holds for a set-up
+    // that passes three bytes per pixel while the record announces a fourth plane: the engine
+    // would then look for a preview alpha plane that the final render does not have.
+    if (planesUsed < 3 || (planesUsed == 3 && record.planes > 3)) {
+        emptyRequest(record);
+        return filterBadMode;
+    }
+    if (record.inData == nullptr || record.outData == nullptr ||
+        (record.haveMask && record.maskData == nullptr)) {
+        emptyRequest(record);
+        return memFullErr;
+    }
+
+    int32_t columns = record.imageSize.h;
+    int32_t rows = record.imageSize.v;
+    int16_t result = noErr;
+    if (columns > 0 && rows > 0) {
+        int32_t k = stretchDoubleOf(block) + 1;
+        int32_t skewX = (25 - block.padX[4]) * k;
+        int32_t skewY = (block.padY[4] - 25) * k;
+
+        double scale = setup.imageScale;
+        double step = SkewStep;
+        int32_t cellHeight = truncToInt32(block.padY[0] * scale);
+        int32_t cellWidth = truncToInt32(block.padX[1] * scale);
+        // Products formed left to right in double from the single-precision operands.
+        int32_t rowOffset = truncToInt32(negativePart(skewY) * scale * block.padX[1] * step);
+        int32_t colOffset =
+            truncToInt32(clampNonNegative(skewX) * double(block.padY[0]) * scale * step);
+
+        int32_t engineResult = RenderEngine(
+            &context, cellHeight, cellWidth, skewX, skewY, block.padY[5] - 25,
+            block.padX[5] - 25, block.padX[3] - 50, block.padX[7], block.padX[6],
+            static_cast<float>(block.padX[2]), faceModeOf(block), 0, 0, columns, rows,
+            static_cast<const uint8_t*>(record.inData), record.inRowBytes,
+            static_cast<uint8_t*>(record.outData), record.outRowBytes,
+            static_cast<const uint8_t*>(record.maskData), record.maskRowBytes, nullptr, rowOffset,
+            0.0f, colOffset, 0.0f, block.antialias | HostOutputFlag, setup.resolvedColor,
+            planesUsed, finalProgress);
+        result = static_cast<int16_t>(engineResult);
+    }
+    // Nothing stays requested, so the host does not call again for more data.
+    emptyRequest(record);
+    return result;
+}
+
+int16_t replayBlock(FilterRecord* record, ParamBlock& block)
+{
+    if (record == nullptr)
+        return memFullErr;
+    // A freshly loaded module has no earlier colour; 0 is its value at load.
+    RunSetup setup = setupRun(*record, block, 0);
+    if (setup.planesUsed < 3)
+        return filterBadMode;
+    if (requestWholeImage(record, setup.planesUsed) != noErr) {
+        emptyRequest(*record);
+        return memFullErr;
+    }
+    ParamContext context{&block, record};
+    return renderFinal(context, setup);
+}
+
+} // namespace oryn

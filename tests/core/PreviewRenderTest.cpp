@@ -1,0 +1,258 @@
+// Tests of the preview: its area, the transfer of host planes into the blue-green-red preview
+// buffers (plus alpha and mask), and the engine arguments of a preview render.
+#include "ui/PreviewRender.h"
+
+#include "plugin/FinalRender.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace oryn {
+namespace {
+
+// A host with one image of `planes` interleaved planes and an optional mask, in buffers of
+// exactly their size. Plane p of pixel (x, y) holds pattern(p, x, y); the mask is plane 4.
+struct PreviewHost {
+    FilterRecord record;
+    int32_t columns, rows, planes;
+    std::vector<uint8_t> in, out, mask;
+    bool giveData = true;
+    int advanceCalls = 0;
+
+    static PreviewHost* active;
+
+    static uint8_t pattern(int32_t p, int32_t x, int32_t y)
+    {
+        return static_cast<uint8_t>((x * (3 + 2 * p) + y * (7 - p) + 40 * p) ^ (x * y >> 3));
+    }
+
+    PreviewHost(int32_t columns, int32_t rows, int32_t planes, bool haveMask)
+        : columns(columns), rows(rows), planes(planes)
+    {
+        std::memset(&record, 0, sizeof record);
+        record.imageSize.h = static_cast<int16_t>(columns);
+        record.imageSize.v = static_cast<int16_t>(rows);
+        record.planes = static_cast<int16_t>(planes);
+        record.haveMask = haveMask ? 1 : 0;
+        record.advanceState = &advance;
+        in.resize(size_t(columns) * rows * planes);
+        out.assign(in.size(), 0x77);
+        for (int32_t y = 0; y < rows; ++y)
+            for (int32_t x = 0; x < columns; ++x)
+                for (int32_t p = 0; p < planes; ++p)
+                    in[(size_t(y) * columns + x) * planes + p] = pattern(p, x, y);
+        if (haveMask) {
+            mask.resize(size_t(columns) * rows);
+            for (int32_t y = 0; y < rows; ++y)
+                for (int32_t x = 0; x < columns; ++x)
+                    mask[size_t(y) * columns + x] = pattern(4, x, y);
+        }
+        active = this;
+    }
+    ~PreviewHost() { active = nullptr; }
+
+    static OSErr advance()
+    {
+        PreviewHost& h = *active;
+        ++h.advanceCalls;
+        FilterRecord& r = h.record;
+        r.inData = h.giveData ? h.in.data() : nullptr;
+        r.outData = h.giveData ? h.out.data() : nullptr;
+        r.inRowBytes = r.outRowBytes = h.columns * (r.inHiPlane + 1);
+        r.maskData = r.maskRect.right > 0 && !h.mask.empty() ? h.mask.data() : nullptr;
+        r.maskRowBytes = h.columns;
+        return noErr;
+    }
+
+    // The value a halving reduction gives plane p at preview pixel (x, y): each pass truncates.
+    static int32_t halved(int32_t p, int32_t x, int32_t y)
+    {
+        int32_t top = (pattern(p, 2 * x, 2 * y) + pattern(p, 2 * x + 1, 2 * y)) / 2;
+        int32_t bottom = (pattern(p, 2 * x, 2 * y + 1) + pattern(p, 2 * x + 1, 2 * y + 1)) / 2;
+        return (top + bottom) / 2;
+    }
+};
+PreviewHost* PreviewHost::active = nullptr;
+
+std::unique_ptr<PreviewBuffers> zeroBuffers() { return std::make_unique<PreviewBuffers>(); }
+
+bool allZero(const uint8_t* p, size_t n)
+{
+    for (size_t i = 0; i < n; ++i)
+        if (p[i] != 0)
+            return false;
+    return true;
+}
+
+void expectArea(int32_t columns, int32_t rows, int32_t right, int32_t bottom)
+{
+    PreviewArea a = previewArea(columns, rows, computeImageScale(columns, rows));
+    EXPECT_EQ(a.left, 0);
+    EXPECT_EQ(a.top, 0);
+    EXPECT_EQ(a.right, right) << columns << " x " << rows;
+    EXPECT_EQ(a.bottom, bottom) << columns << " x " << rows;
+}
+
+TEST(PreviewRenderTest, AreaFollowsTheTruncatedScale)
+{
+    expectArea(1000, 500, 299, 149); // imageScale 3.3333335, a little above 10/3
+    expectArea(640, 480, 299, 224);
+    expectArea(200, 600, 100, 300);
+    expectArea(300, 300, 300, 300);
+    expectArea(120, 80, 120, 80);
+    expectArea(0, 0, 0, 0);
+    // Whatever scale a caller passes, the area stays inside the preview buffers.
+    PreviewArea a = previewArea(1000, -5, 1.0f);
+    EXPECT_EQ(a.right, PreviewSize);
+    EXPECT_EQ(a.bottom, 0);
+}
+
+TEST(PreviewRenderTest, ThreePlanesLandInBlueGreenRedOrder)
+{
+    PreviewHost host(600, 400, 3, false);
+    auto buffers = zeroBuffers();
+    PreviewArea area{-1, -1, -1, -1};
+    ASSERT_EQ(previewTransfer(&host.record, 3, computeImageScale(600, 400), *buffers, area), noErr);
+    EXPECT_EQ(host.advanceCalls, 1);
+    EXPECT_EQ(area.left, 0);
+    EXPECT_EQ(area.top, 0);
+    EXPECT_EQ(area.right, 300);
+    EXPECT_EQ(area.bottom, 200);
+    for (int32_t y = 0; y < 200; ++y) {
+        for (int32_t x = 0; x < 300; ++x) {
+            const uint8_t* px = buffers->previewSource + y * PreviewRowBytes + x * 3;
+            ASSERT_EQ(px[2], PreviewHost::halved(0, x, y)) << "red at " << x << "," << y;
+            ASSERT_EQ(px[1], PreviewHost::halved(1, x, y)) << "green at " << x << "," << y;
+            ASSERT_EQ(px[0], PreviewHost::halved(2, x, y)) << "blue at " << x << "," << y;
+        }
+    }
+    EXPECT_TRUE(allZero(buffers->previewSource + 200 * PreviewRowBytes, 100 * PreviewRowBytes));
+    EXPECT_TRUE(allZero(buffers->previewAlpha, sizeof buffers->previewAlpha));
+    EXPECT_TRUE(allZero(buffers->previewMask, sizeof buffers->previewMask));
+    EXPECT_TRUE(allZero(buffers->previewImage, sizeof buffers->previewImage));
+}
+
+TEST(PreviewRenderTest, FourthPlaneAndMaskFillTheirBuffers)
+{
+    PreviewHost host(600, 400, 4, true);
+    auto buffers = zeroBuffers();
+    PreviewArea area{};
+    ASSERT_EQ(previewTransfer(&host.record, 4, computeImageScale(600, 400), *buffers, area), noErr);
+    for (int32_t y = 0; y < 200; ++y) {
+        for (int32_t x = 0; x < 300; ++x) {
+            ASSERT_EQ(buffers->previewSource[y * PreviewRowBytes + x * 3 + 2],
+                      PreviewHost::halved(0, x, y));
+            ASSERT_EQ(buffers->previewAlpha[y * PreviewSize + x], PreviewHost::halved(3, x, y))
+                << x << "," << y;
+            ASSERT_EQ(buffers->previewMask[y * PreviewSize + x], PreviewHost::halved(4, x, y))
+                << x << "," << y;
+        }
+    }
+    EXPECT_TRUE(allZero(buffers->previewAlpha + 200 * PreviewSize, 100 * PreviewSize));
+}
+
+TEST(PreviewRenderTest, OneAndTwoPlanesShowTheFirstAsGrey)
+{
+    for (int32_t planes : {1, 2}) {
+        PreviewHost host(600, 400, planes, false);
+        auto buffers = zeroBuffers();
+        PreviewArea area{};
+        ASSERT_EQ(previewTransfer(&host.record, planes, 2.0f, *buffers, area), noErr);
+        for (int32_t y = 0; y < 200; ++y) {
+            for (int32_t x = 0; x < 300; ++x) {
+                const uint8_t* px = buffers->previewSource + y * PreviewRowBytes + x * 3;
+                const int32_t grey = PreviewHost::halved(0, x, y);
+                ASSERT_EQ(px[0], grey);
+                ASSERT_EQ(px[1], grey);
+                ASSERT_EQ(px[2], grey);
+            }
+        }
+        EXPECT_TRUE(allZero(buffers->previewAlpha, sizeof buffers->previewAlpha));
+    }
+}
+
+TEST(PreviewRenderTest, TransferFailuresLeaveTheBuffers)
+{
+    {
+        PreviewHost host(600, 400, 3, false);
+        host.giveData = false;
+        auto buffers = zeroBuffers();
+        PreviewArea area{};
+        EXPECT_EQ(previewTransfer(&host.record, 3, 2.0f, *buffers, area), memFullErr);
+        EXPECT_TRUE(allZero(buffers->previewSource, sizeof buffers->previewSource));
+    }
+    {
+        // A scale that would overfill the 300 x 300 buffers is refused before any request.
+        PreviewHost host(600, 400, 3, false);
+        auto buffers = zeroBuffers();
+        PreviewArea area{};
+        EXPECT_EQ(previewTransfer(&host.record, 3, 1.0f, *buffers, area), paramErr);
+        EXPECT_EQ(host.advanceCalls, 0);
+    }
+    {
+        // Scratch rows shorter than the source rows would be overrun.
+        PreviewHost host(60, 40, 3, false);
+        host.record.advanceState = [] {
+            PreviewHost::advance();
+            PreviewHost::active->record.outRowBytes -= 3;
+            return OSErr(noErr);
+        };
+        auto buffers = zeroBuffers();
+        PreviewArea area{};
+        EXPECT_EQ(previewTransfer(&host.record, 3, 1.0f, *buffers, area), memFullErr);
+        EXPECT_TRUE(allZero(buffers->previewSource, sizeof buffers->previewSource));
+    }
+    auto buffers = zeroBuffers();
+    PreviewArea area{};
+    EXPECT_EQ(previewTransfer(nullptr, 3, 1.0f, *buffers, area), memFullErr);
+}
+
+int32_t neverStop(const ParamContext*, int32_t, int32_t) { return 0; }
+int32_t stopAtOnce(const ParamContext*, int32_t, int32_t) { return 1; }
+
+TEST(PreviewRenderTest, RenderPassesTheControlsInPreviewUnits)
+{
+    PreviewHost host(200, 150, 4, true);
+    auto buffers = zeroBuffers();
+    PreviewArea area{};
+    ASSERT_EQ(previewTransfer(&host.record, 4, computeImageScale(200, 150), *buffers, area), noErr);
+    auto direct = std::make_unique<PreviewBuffers>(*buffers);
+
+    ControlState c;
+    std::memset(&c, 0, sizeof c);
+    c.padY[0] = 23;
+    c.padX[1] = 37;
+    c.padX[2] = 12;
+    c.padX[3] = 65;
+    c.padX[4] = 10;
+    c.padY[4] = 5;
+    c.padX[5] = 12;
+    c.padY[5] = 30;
+    c.padX[6] = 30;
+    c.padX[7] = 20;
+    c.faceMode = 2;
+    c.stretchDouble = 1;
+    c.antialias = 1;
+    c.resolvedColor = 0x00FFFFFFu;
+    ParamBlock block = defaultParamBlock();
+    ParamContext context{&block, &host.record};
+    ASSERT_EQ(previewRender(&context, c, area, *buffers, neverStop), 0);
+
+    // skewX = (25 - 10) x 2 = 30, skewY = (5 - 25) x 2 = -40; rowOffset = 40 x 37 / 50 = 29,
+    // colOffset = 30 x 23 / 50 = 13; light 30 - 25 and 12 - 25; shading 65 - 50.
+    RenderEngine(&context, 23, 37, 30, -40, 5, -13, 15, 20, 30, 12.0f, 2, 0, 0, 200, 150,
+                 direct->previewSource, 900, direct->previewImage, 900, direct->previewMask, 300,
+                 direct->previewAlpha, 29, 0.0f, 13, 0.0f, 1, 0x00FFFFFFu, 3, neverStop);
+    EXPECT_EQ(std::memcmp(buffers->previewImage, direct->previewImage, sizeof direct->previewImage),
+              0);
+    EXPECT_FALSE(allZero(buffers->previewImage, sizeof buffers->previewImage));
+
+    // A stop from the callback comes back unchanged.
+    EXPECT_EQ(previewRender(&context, c, area, *buffers, stopAtOnce), 1);
+}
+
+} // namespace
+} // namespace oryn
