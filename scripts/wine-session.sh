@@ -5,7 +5,7 @@
 #   wine-session.sh start|stop BUILD_DIR
 set -eu
 action=$1
-dir=$2/wine
+dir=$(realpath -m "$2")/wine
 export WINEPREFIX=$dir/prefix
 export WINEDEBUG=-all
 
@@ -47,7 +47,8 @@ start)
     mkdir -p "$WINEPREFIX"
     wineserver -p >/dev/null 2>&1 </dev/null
     # A new prefix takes several seconds; an existing one is only brought up to date.
-    wineboot -i >/dev/null 2>&1
+    # Without a network Wine would look for its .NET and HTML engine installers; tests need neither.
+    WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
     echo "wine-session: prefix $WINEPREFIX, display $DISPLAY"
     ;;
 stop)
