@@ -1,0 +1,3 @@
+# The preset store against the registry under Wine: scratch keys stand in for both roots, and one
+# case uses the real roots of the test prefix.
+oryn_add_gtest(PresetStoreTest PresetStoreTest.cpp LIBS oryn_plugin advapi32)
