@@ -16,5 +16,7 @@ float imageScale = 0.0f;
 int32_t useDefaults = 0;
 int32_t dialogResult = 0;
 int32_t stretchDouble = 0;
+int32_t currentFlags = 1;
+ControlState dialogControls = {};
 
 } // namespace oryn

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "params/ParamBlock.h"
 #include "plugin/HostApi.h"
 
 namespace oryn {
@@ -30,5 +31,10 @@ extern float imageScale;      // preview pixels to image pixels
 extern int32_t useDefaults;   // 1 when the last-used record was missing or invalid
 extern int32_t dialogResult;  // 0 after Apply, userCanceledErr after Cancel
 extern int32_t stretchDouble; // "x2" check box
+
+// Preset state: the flags of what the controls currently hold (presetFlags bits).
+extern int32_t currentFlags;
+// The dialog's controls as plain values: pads, G-Shading state, "x2", Antialiasing, background.
+extern ControlState dialogControls;
 
 } // namespace oryn
