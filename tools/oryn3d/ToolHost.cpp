@@ -1,0 +1,291 @@
+// The substitute host behind oryn3d: whole-image buffers served through advanceState, Ctrl-C as
+// the host's cancel, a terminal progress bar, and the final and preview runs over them.
+#include "tools/oryn3d/ToolHost.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include <unistd.h>
+
+#include "plugin/FinalRender.h"
+#include "plugin/HostApi.h"
+#include "ui/PreviewRender.h"
+
+namespace oryn {
+
+namespace {
+
+// The host's answers for the run in progress. The callbacks carry no user data, so the one run
+// the tool makes at a time lives here.
+struct HostState {
+    FilterRecord* record = nullptr;
+    int32_t columns = 0;
+    int32_t rows = 0;
+    int32_t planes = 0;
+    uint8_t* in = nullptr;   // the source image, rows x columns x planes
+    uint8_t* out = nullptr;  // starts as a copy of the source; receives the result
+    uint8_t* mask = nullptr; // rows x columns, or null
+    bool showProgress = false;
+    int drawnPercent = -1; // last percentage drawn, -1 before the first
+};
+HostState hostState;
+
+// Ctrl-C state, shared with the signal handler.
+volatile sig_atomic_t cancelFlag = 0;
+constexpr int TemporarySlots = 2;
+constexpr size_t TemporaryPathSize = 4096;
+char temporaryPaths[TemporarySlots][TemporaryPathSize];
+volatile sig_atomic_t temporaryPathSet[TemporarySlots];
+
+constexpr int16_t RgbImageMode = 3;
+constexpr OSType HostSignature = 0x4F523344; // "OR3D"
+constexpr Fixed Resolution72 = 72 << 16;
+constexpr int ProgressBarWidth = 40;
+
+// Filter cases as hosts number them: flat image, or a layer with transparency, each with or
+// without a selection.
+int16_t filterCaseFor(int32_t planes, bool haveMask)
+{
+    if (planes >= 4)
+        return haveMask ? 5 : 4;
+    return haveMask ? 2 : 1;
+}
+
+void onInterrupt(int)
+{
+    if (cancelFlag != 0) {
+        // Asked twice: stop now. unlink and _exit are safe in a signal handler.
+        for (int i = 0; i < TemporarySlots; ++i) {
+            if (temporaryPathSet[i] != 0)
+                unlink(temporaryPaths[i]);
+        }
+        _exit(CancelExitStatus);
+    }
+    cancelFlag = 1;
+}
+
+bool wholeRequestInside(const Rect& rect)
+{
+    return rect.top >= 0 && rect.left >= 0 && rect.top < rect.bottom && rect.left < rect.right &&
+           rect.bottom <= hostState.rows && rect.right <= hostState.columns;
+}
+
+// A pointer into a whole-image buffer for a requested rectangle; null when the request is empty,
+// outside the image, or for planes other than all of the image's (the filter asks for all).
+uint8_t* serveRequest(uint8_t* buffer, int32_t bytesPerPixel, const Rect& rect, int32_t& rowBytes)
+{
+    rowBytes = hostState.columns * bytesPerPixel;
+    if (buffer == nullptr || !wholeRequestInside(rect))
+        return nullptr;
+    return buffer + static_cast<size_t>(rect.top) * static_cast<size_t>(rowBytes) +
+           static_cast<size_t>(rect.left) * static_cast<size_t>(bytesPerPixel);
+}
+
+bool allPlanes(int16_t lo, int16_t hi)
+{
+    return lo == 0 && hi == hostState.planes - 1;
+}
+
+OSErr advanceState()
+{
+    FilterRecord& r = *hostState.record;
+    r.inData = allPlanes(r.inLoPlane, r.inHiPlane)
+                   ? serveRequest(hostState.in, hostState.planes, r.inRect, r.inRowBytes)
+                   : nullptr;
+    r.outData = allPlanes(r.outLoPlane, r.outHiPlane)
+                    ? serveRequest(hostState.out, hostState.planes, r.outRect, r.outRowBytes)
+                    : nullptr;
+    r.maskData = serveRequest(hostState.mask, 1, r.maskRect, r.maskRowBytes);
+    return noErr;
+}
+
+Boolean abortProc()
+{
+    return cancelFlag != 0 ? 1 : 0;
+}
+
+void progressProc(int32_t done, int32_t total)
+{
+    if (!hostState.showProgress || total <= 0)
+        return;
+    int64_t percent = static_cast<int64_t>(done) * 100 / total;
+    percent = percent < 0 ? 0 : percent > 100 ? 100 : percent;
+    if (percent == hostState.drawnPercent)
+        return;
+    hostState.drawnPercent = static_cast<int>(percent);
+    char bar[ProgressBarWidth + 1];
+    const int filled = static_cast<int>(percent * ProgressBarWidth / 100);
+    std::memset(bar, '#', static_cast<size_t>(filled));
+    std::memset(bar + filled, '.', static_cast<size_t>(ProgressBarWidth - filled));
+    bar[ProgressBarWidth] = '\0';
+    std::fprintf(stderr, "\rrendering [%s] %3d%%", bar, static_cast<int>(percent));
+    std::fflush(stderr);
+}
+
+void clearProgress()
+{
+    if (hostState.drawnPercent >= 0) {
+        std::fprintf(stderr, "\r%*s\r", ProgressBarWidth + 18, "");
+        std::fflush(stderr);
+    }
+    hostState.drawnPercent = -1;
+}
+
+// The preview has no host progress; it only stops for Ctrl-C.
+int32_t previewProgress(const ParamContext*, int32_t, int32_t)
+{
+    return cancelFlag != 0 ? userCanceledErr : 0;
+}
+
+void setColor(FilterColor& color, RGBColor& wide, uint32_t word)
+{
+    for (int i = 0; i < 3; ++i)
+        color[i] = static_cast<uint8_t>(word >> (8 * i));
+    color[3] = 0xFF;
+    wide.red = static_cast<uint16_t>(color[0] * 257);
+    wide.green = static_cast<uint16_t>(color[1] * 257);
+    wide.blue = static_cast<uint16_t>(color[2] * 257);
+}
+
+// A zeroed full-size record describing the image, with the host's callbacks, and the host state
+// pointing at the image, a fresh output copy and the mask.
+std::unique_ptr<FilterRecord> makeRecord(const HostImage& host, std::vector<uint8_t>& out)
+{
+    std::unique_ptr<FilterRecord> record(new FilterRecord());
+    FilterRecord& r = *record;
+    const Raster& image = *host.image;
+    r.abortProc = abortProc;
+    r.progressProc = progressProc;
+    r.imageSize.v = static_cast<int16_t>(image.height);
+    r.imageSize.h = static_cast<int16_t>(image.width);
+    r.planes = static_cast<int16_t>(image.bands);
+    r.filterRect = Rect{0, 0, r.imageSize.v, r.imageSize.h};
+    setColor(r.foreColor, r.foreground, host.foreColor);
+    setColor(r.backColor, r.background, host.backColor);
+    r.maxSpace = INT32_MAX;
+    r.bufferSpace = INT32_MAX;
+    r.haveMask = host.mask != nullptr ? 1 : 0;
+    r.hostSig = HostSignature;
+    r.imageMode = RgbImageMode;
+    r.imageHRes = Resolution72;
+    r.imageVRes = Resolution72;
+    r.wholeSize = r.imageSize;
+    r.advanceState = advanceState;
+    r.filterCase = filterCaseFor(image.bands, host.mask != nullptr);
+    r.depth = 8;
+
+    out = image.pixels;
+    hostState = HostState();
+    hostState.record = record.get();
+    hostState.columns = image.width;
+    hostState.rows = image.height;
+    hostState.planes = image.bands;
+    // The filter only reads the source and the mask; the record's pointers are not const.
+    hostState.in = const_cast<uint8_t*>(image.pixels.data());
+    hostState.out = out.data();
+    hostState.mask =
+        host.mask != nullptr ? const_cast<uint8_t*>(host.mask->pixels.data()) : nullptr;
+    hostState.showProgress = host.showProgress;
+    return record;
+}
+
+} // namespace
+
+void installCancelHandler()
+{
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    // Restarted system calls keep file reads and writes of image libraries intact; the work
+    // notices the request at its next abortProc or check.
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+}
+
+bool cancelRequested()
+{
+    return cancelFlag != 0;
+}
+
+int registerTemporaryFile(const char* path)
+{
+    if (path == nullptr || std::strlen(path) >= TemporaryPathSize)
+        return -1;
+    for (int i = 0; i < TemporarySlots; ++i) {
+        if (temporaryPathSet[i] == 0) {
+            std::strcpy(temporaryPaths[i], path);
+            temporaryPathSet[i] = 1;
+            return i;
+        }
+    }
+    return -1;
+}
+
+void unregisterTemporaryFile(int slot)
+{
+    if (slot >= 0 && slot < TemporarySlots)
+        temporaryPathSet[slot] = 0;
+}
+
+int16_t renderImage(const HostImage& host, ParamBlock& block, Raster& result)
+{
+    std::vector<uint8_t> out;
+    std::unique_ptr<FilterRecord> record = makeRecord(host, out);
+    const int16_t status = replayBlock(record.get(), block);
+    clearProgress();
+    hostState = HostState();
+    if (status != noErr)
+        return status;
+    result.width = host.image->width;
+    result.height = host.image->height;
+    result.bands = host.image->bands;
+    result.pixels = std::move(out);
+    return noErr;
+}
+
+int16_t renderPreview(const HostImage& host, ParamBlock& block, const ControlState& controls,
+                      Raster& result)
+{
+    std::vector<uint8_t> scratch;
+    std::unique_ptr<FilterRecord> record = makeRecord(host, scratch);
+    FilterRecord& r = *record;
+    // The run set-up the dialog starts from: planes capped at 4, a background mode the image
+    // cannot show lowered, the background colour resolved for the image.
+    const RunSetup setup = setupRun(r, block, 0);
+    ControlState shown = controls;
+    if (shown.currentMode > setup.planesUsed - 1)
+        shown.currentMode = setup.planesUsed - 1;
+    shown.resolvedColor =
+        resolveBackgroundColor(shown.currentMode, setup.planesUsed, r, shown.pickerColor, 0);
+
+    std::unique_ptr<PreviewBuffers> buffers(new PreviewBuffers());
+    PreviewArea area{};
+    int16_t status = previewTransfer(&r, setup.planesUsed, setup.imageScale, *buffers, area);
+    if (status == noErr) {
+        ParamContext context{&block, &r};
+        status =
+            static_cast<int16_t>(previewRender(&context, shown, area, *buffers, previewProgress));
+    }
+    hostState = HostState();
+    if (status != noErr)
+        return status;
+
+    // The preview buffer holds blue, green, red; files hold red, green, blue.
+    result.width = PreviewSize;
+    result.height = PreviewSize;
+    result.bands = 3;
+    result.pixels.resize(static_cast<size_t>(PreviewSize) * PreviewRowBytes);
+    const uint8_t* bgr = buffers->previewImage;
+    uint8_t* rgb = result.pixels.data();
+    for (size_t i = 0; i < result.pixels.size(); i += 3) {
+        rgb[i] = bgr[i + 2];
+        rgb[i + 1] = bgr[i + 1];
+        rgb[i + 2] = bgr[i];
+    }
+    return noErr;
+}
+
+} // namespace oryn

@@ -1,0 +1,48 @@
+// oryn3d's side of the host interface: a FilterRecord filled from image files, the advanceState,
+// abortProc and progressProc callbacks, Ctrl-C handling, and the two runs the tool offers (the
+// final render and the dialog's preview).
+#pragma once
+
+#include <cstdint>
+
+#include "params/ParamBlock.h"
+#include "tools/oryn3d/Raster.h"
+
+namespace oryn {
+
+// Exit status of a run stopped with Ctrl-C (128 + SIGINT), as shells report it.
+constexpr int CancelExitStatus = 130;
+
+// What the host holds for one run.
+struct HostImage {
+    const Raster* image = nullptr; // 3 or 4 bands, at most 32767 pixels a side
+    const Raster* mask = nullptr;  // 1 band of the same size, or null for no selection
+    uint32_t foreColor = 0;        // colour words: byte 0 red, 1 green, 2 blue
+    uint32_t backColor = 0;
+    bool showProgress = false; // draw a progress bar on stderr during the final render
+};
+
+// Installs the Ctrl-C handler: the first Ctrl-C asks the running work to stop (abortProc answers
+// 1 from then on); a second one removes the registered temporary file and ends the process.
+void installCancelHandler();
+
+// True once Ctrl-C has been pressed.
+bool cancelRequested();
+
+// Registers a file that a second Ctrl-C removes before ending the process (two at most). The
+// text is copied. Returns the slot to unregister, or -1 when it was not registered.
+int registerTemporaryFile(const char* path);
+void unregisterTemporaryFile(int slot);
+
+// The final render of `block` over the whole image, exactly as the plug-in's silent replay runs
+// it. `result` receives the filtered image. Returns noErr, userCanceledErr after Ctrl-C, or the
+// render's error code.
+int16_t renderImage(const HostImage& host, ParamBlock& block, Raster& result);
+
+// The 300 x 300 preview that the dialog shows for `controls`, with `block` as the dialog's
+// working record. `result` receives it as RGB. Returns noErr, userCanceledErr after Ctrl-C, or
+// the error code of the image transfer or render.
+int16_t renderPreview(const HostImage& host, ParamBlock& block, const ControlState& controls,
+                      Raster& result);
+
+} // namespace oryn
