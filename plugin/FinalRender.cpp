@@ -148,12 +148,11 @@ int16_t renderFinal(const ParamContext& context, const RunSetup& setup)
     const ParamBlock& block = *context.block;
 
     int32_t planesUsed = setup.planesUsed > 4 ? 4 : setup.planesUsed;
-    // The engine reads planesUsed bytes per pixel but always three colour channels, so one- and
-    // two-plane images would be read beyond their pixels. The module offers only RGB, so only an
-    // unusual host gets here; it gets an error instead of a render. The same holds for a set-up
-    // that passes three bytes per pixel while the record announces a fourth plane: the engine
-    // would then look for a preview alpha plane that the final render does not have.
-    if (planesUsed < 3 || (planesUsed == 3 && record.planes > 3)) {
+    // One- and two-plane images (only an unusual host sends them: the module offers RGB) render
+    // their planes only, over the default background; an image without planes cannot render.
+    // A set-up that passes three bytes per pixel while the record announces a fourth plane is
+    // refused too: the engine would look for a preview alpha plane the final render lacks.
+    if (planesUsed < 1 || (planesUsed == 3 && record.planes > 3)) {
         emptyRequest(record);
         return filterBadMode;
     }
@@ -202,7 +201,7 @@ int16_t replayBlock(FilterRecord* record, ParamBlock& block)
         return memFullErr;
     // A freshly loaded module has no earlier colour; 0 is its value at load.
     RunSetup setup = setupRun(*record, block, 0);
-    if (setup.planesUsed < 3)
+    if (setup.planesUsed < 1)
         return filterBadMode;
     if (requestWholeImage(record, setup.planesUsed) != noErr) {
         emptyRequest(*record);

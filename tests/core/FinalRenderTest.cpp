@@ -366,9 +366,8 @@ TEST(FinalRenderTest, ReplayWithoutUsableImage)
             ASSERT_EQ(b, 0x5A);
     }
     {
-        // One or two planes: the engine would read three channels from each pixel; refused
-        // before anything is requested.
-        FakeHost host(20, 10, 2, false);
+        // No planes at all: refused before anything is requested.
+        FakeHost host(20, 10, 0, false);
         ParamBlock block = defaultParamBlock();
         EXPECT_EQ(replayBlock(&host.record, block), filterBadMode);
         EXPECT_EQ(host.advanceCalls, 0);
@@ -381,6 +380,49 @@ TEST(FinalRenderTest, ReplayWithoutUsableImage)
     }
     ParamBlock block = defaultParamBlock();
     EXPECT_EQ(replayBlock(nullptr, block), memFullErr);
+}
+
+TEST(FinalRenderTest, OneAndTwoPlanesRenderTheirPlanesAsInAnRgbImage)
+{
+    ParamBlock block = defaultParamBlock();
+    block.padY[0] = 6;
+    block.padX[1] = 5;
+    block.padX[3] = 80;
+    block.padX[4] = 40;
+    block.padY[4] = 10;
+    block.padX[5] = 25;
+    block.padY[5] = 25;
+    block.checksum = padChecksum(block);
+    for (int32_t planes : {1, 2}) {
+        // The buffers hold exactly `planes` bytes a pixel: a read or write past a pixel shows
+        // under the address sanitizer.
+        // One fake host is active at a time: the few-plane run first, then the RGB one.
+        std::vector<uint8_t> fewIn, fewOut;
+        {
+            FakeHost few(24, 17, planes, false);
+            // Below three planes the background is the default grey whatever the mode.
+            ParamBlock fewBlock = block;
+            fewBlock.backgroundMode = Foreground;
+            EXPECT_EQ(setupRun(few.record, fewBlock, 0).resolvedColor, DefaultBackgroundColor);
+            EXPECT_EQ(replayBlock(&few.record, fewBlock), noErr) << planes << " planes";
+            EXPECT_TRUE(emptyRect(few.record.outRect));
+            fewIn = few.in;
+            fewOut = few.out;
+        }
+        FakeHost rgb(24, 17, 3, false);
+        for (size_t p = 0; p < size_t(24 * 17); ++p)
+            for (int32_t j = 0; j < planes; ++j)
+                rgb.in[p * 3 + j] = fewIn[p * planes + j];
+        ParamBlock rgbBlock = block; // Picker with the same grey
+        EXPECT_EQ(replayBlock(&rgb.record, rgbBlock), noErr);
+        size_t fill = 0;
+        for (size_t p = 0; p < size_t(24 * 17); ++p)
+            for (int32_t j = 0; j < planes; ++j) {
+                ASSERT_EQ(fewOut[p * planes + j], rgb.out[p * 3 + j]) << "pixel " << p;
+                fill += fewOut[p * planes + j] == 0xC0;
+            }
+        EXPECT_GT(fill, 0u) << "the skewed cells leave some of the background";
+    }
 }
 
 TEST(FinalRenderTest, RenderFinalGuardsItsInputs)
