@@ -1,0 +1,1017 @@
+// The relief renderer (RenderEngine): background fill, then every pixel shaded and sampled.
+//
+// Each pixel of the rectangle is placed in its cell, shaded and sampled from the source, with
+// progress and abort every eight rows.
+//
+// Contract beyond the argument list (both callers keep it; the fuzz test checks the rest):
+// - src, dst, mask and previewAlpha cover every pixel of the rectangle at their row distances,
+//   and in preview mode dst also holds the 300 x 300 square; src and dst do not overlap.
+// - Nothing else is assumed about the arguments. A bytesPerPixel below 1 renders nothing and
+//   returns 0. A null context or record means no mask and 3 planes or fewer; a null mask or
+//   previewAlpha is never read. A null progress is never called.
+// - Where the arithmetic leaves the integer range (huge offsets or cells, a shade near zero) the
+//   conversions saturate instead of being undefined, and a NaN source position is skipped like
+//   any position outside the rectangle.
+// - When a zoom denominator is zero (cells as large as the rectangle) or the rectangle lies at
+//   negative coordinates only, no pixel maps into the source: pass 2 skips every pixel.
+#include "engine/RenderEngine.h"
+
+#include <cmath>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+// 32-bit Windows hosts may call with the stack aligned to 4 bytes only; the pair code keeps
+// 16-byte values on the stack, so the entry realigns it.
+#if defined(__i386__)
+#define ORYN_ALIGN_STACK __attribute__((force_align_arg_pointer))
+#else
+#define ORYN_ALIGN_STACK
+#endif
+
+#include "engine/RenderMath.h"
+#include "plugin/HostApi.h"
+
+namespace oryn {
+
+void prepareRender(const RenderArgs& a, RenderSetup& s)
+{
+    const int32_t bpp = a.bytesPerPixel;
+    s.channels = bpp < 3 ? bpp : 3;
+
+    // (255 - toneFloor) x 1/255 stays in double; out-of-range floors are limited to bytes.
+    const double toneStep = (255.0 - double(a.toneFloor)) * double(InvByte);
+    for (int i = 0; i < 256; ++i) {
+        int32_t value = truncSaturate(double(i) * toneStep + double(a.toneFloor));
+        s.toneTable[i] = uint8_t(std::min(std::max(value, 0), 255));
+    }
+
+    s.fillAlpha = int32_t(a.fillColor >> 24);
+    s.fillMode = 0;
+    if (s.fillAlpha == 0 && bpp == 3) {
+        s.fillMode = 1;
+    } else if (s.fillAlpha == 0 && bpp == 4) {
+        s.fillMode = 2;
+    }
+    s.hostOutput = (a.renderFlags & HostOutputFlag) != 0;
+    s.antialiasOn = (a.renderFlags & ~HostOutputFlag) != 0;
+    const uint8_t red = uint8_t(a.fillColor);
+    const uint8_t green = uint8_t(a.fillColor >> 8);
+    const uint8_t blue = uint8_t(a.fillColor >> 16);
+    if (s.fillMode != 0) {
+        s.fillBytes[0] = s.fillBytes[1] = s.fillBytes[2] = 224;
+    } else if (s.hostOutput) {
+        s.fillBytes[0] = red, s.fillBytes[1] = green, s.fillBytes[2] = blue;
+    } else {
+        s.fillBytes[0] = blue, s.fillBytes[1] = green, s.fillBytes[2] = red;
+    }
+    if (s.hostOutput) {
+        s.fillLeft = a.left, s.fillTop = a.top, s.fillRight = a.right, s.fillBottom = a.bottom;
+    } else {
+        s.fillLeft = 0, s.fillTop = 0, s.fillRight = PreviewSize, s.fillBottom = PreviewSize;
+    }
+
+    s.H = std::max(a.cellHeight, 2);
+    s.W = std::max(a.cellWidth, 2);
+    const double H = s.H;
+    const double W = s.W;
+
+    float sx = float(double(a.skewX) * double(Step002));
+    float sy = float(double(a.skewY) * double(Step002));
+    if (sx > SlopeLimit) {
+        sx = SlopeClamp;
+    }
+    if (sx < -SlopeLimit) {
+        sx = -SlopeClamp;
+    }
+    if (sy > SlopeLimit) {
+        sy = SlopeClamp;
+    }
+    if (sy < -SlopeLimit) {
+        sy = -SlopeClamp;
+    }
+    s.sx = sx;
+    s.sy = sy;
+    const float k = float(double(sy) * double(sx));
+    s.k = k;
+    const double kd = k;
+    s.ratio = float((kd + 1.0) / (1.0 - kd));
+
+    // Z is the larger of the two quotients and stays in double.
+    s.zoomDen[0] = double(a.bottom) - std::fabs(double(sy)) * W;
+    s.zoomDen[1] = double(a.right) - std::fabs(double(sx)) * H;
+    s.mapsNothing = s.zoomDen[0] == 0.0 || s.zoomDen[1] == 0.0 || a.right <= 0 || a.bottom <= 0;
+    s.zoom = 0.0f;
+    if (!s.mapsNothing) {
+        double z = double(a.bottom) / s.zoomDen[0];
+        const double zx = double(a.right) / s.zoomDen[1];
+        if (zx > z) {
+            z = zx;
+        }
+        s.zoom = float(((1.0 - kd) / (1.0 + kd) + 1.0) * z * 0.5);
+    }
+
+    s.hk1 = float(H * (1.0 + kd));
+    s.wk1 = float(W * (1.0 + kd));
+    s.hk1m = float(H * (1.0 - kd));
+    s.wk1m = float(W * (1.0 - kd));
+    s.sxH2 = float(2.0 * double(sx) * H);
+    s.syW2 = float(2.0 * double(sy) * W);
+    s.H2 = 2.0 * H;
+    s.W2 = 2.0 * W;
+
+    s.patternFactor = float(1.0 - double(a.shading) * double(Step001));
+    const float pf = s.patternFactor;
+    s.factorTL = s.factorTR = s.factorBL = s.factorBR = 1.0f;
+    switch (a.faceMode) {
+    case 0: // the top row of every quad
+        s.factorTR = s.factorTL = pf;
+        break;
+    case 1: // the right column
+        s.factorBR = s.factorTR = pf;
+        break;
+    case 2: // the rising diagonal: a checkerboard of cells
+        s.factorTR = s.factorBL = pf;
+        break;
+    default:
+        break;
+    }
+
+    s.lightGainV = float((double(a.lightV) * 1.5) / ((H * (kd + 1.0)) * 50.0));
+    s.lightGainH = float((double(a.lightH) * 1.5) / ((W * (kd + 1.0)) * 50.0));
+    // The dark part is kept as float after each of its three steps.
+    float dark = 0.0f;
+    if (a.lightV < 0) {
+        dark = float(double(a.lightV) * double(Step003));
+    }
+    if (a.lightH < 0) {
+        dark = float(double(dark) + double(a.lightH) * double(Step003));
+    }
+    if (a.shading < 0) {
+        dark = float(double(dark) + double(a.shading) * double(Step001));
+    }
+    const double lightSum = std::fabs(double(a.lightV)) + std::fabs(double(a.lightH));
+    const float boost =
+        float(double(a.brightnessBoost) *
+              (std::fabs(double(a.shading)) * double(Step001) + lightSum * double(Step003)) *
+              double(Step0005));
+    s.shadeOffset = float(double(boost) + double(dark));
+
+    s.bevelBase = float(double(std::min(s.hk1, s.wk1)) * double(a.bevel) * double(Step002));
+    s.bevelMain = s.bevelBase < 2.0f ? 2.0f : s.bevelBase;
+    s.bevelScaled = float(double(s.bevelBase) / ((1.0 + kd) / (1.0 - kd)));
+    if (s.bevelScaled < 2.0f) {
+        s.bevelScaled = 2.0f;
+    }
+
+    // A ramp v / b + 0.5 is above 1 as a float once v exceeds b (0.5 + 2^-20): the quotient's
+    // rounding (2^-53 relative) cannot bring it down to 1 + 2^-24, where float rounding starts
+    // to give 1. Inside that distance from both edges the ramp is 1 whatever its quotients.
+    const double margin = 0.5 + 1.0 / 1048576.0;
+    const float factors[4] = {s.factorTL, s.factorTR, s.factorBL, s.factorBR};
+    for (int cell = 0; cell < 4; ++cell) {
+        CellParams& cp = s.cells[cell];
+        const bool scaled = cell == CellTR || cell == CellBL;
+        const bool lower = (cell & 2) != 0;
+        const bool right = (cell & 1) != 0;
+        cp.scale = scaled ? s.ratio : 1.0f;
+        cp.bevel = scaled ? s.bevelScaled : s.bevelMain;
+        cp.height = scaled ? s.hk1m : s.hk1;
+        cp.width = scaled ? s.wk1m : s.wk1;
+        cp.sign1 = lower ? 1.0 : -1.0;
+        cp.sign2 = right ? 1.0 : -1.0;
+        // Light: TL +V +H, TR +V -H, BL -V +H, BR -V -H.
+        cp.gainV = lower ? -double(s.lightGainV) : double(s.lightGainV);
+        cp.gainH = right ? -double(s.lightGainH) : double(s.lightGainH);
+        cp.own = factors[cell];
+        cp.across = factors[cell ^ 1];
+        cp.vertical = factors[cell ^ 2];
+        cp.diagonal = factors[cell ^ 3];
+        cp.sure = double(cp.bevel) * margin;
+    }
+}
+
+namespace {
+
+// Buffers and the per-call values the pixel loop needs besides RenderSetup.
+struct Frame {
+    const uint8_t* src;
+    ptrdiff_t srcRowBytes;
+    uint8_t* dst;
+    ptrdiff_t dstRowBytes;
+    const uint8_t* mask;
+    ptrdiff_t maskRowBytes;
+    const uint8_t* previewAlpha;
+    int32_t bpp;
+    bool previewTransparency;
+    int32_t left, top, right, bottom;
+    double leftD, topD, rightD, bottomD;
+    int64_t colOffset, rowOffset;
+    double srcOffsetX, srcOffsetY;
+    double tone[256]; // toneTable as doubles
+    double fill[3];   // fill bytes as doubles
+};
+
+// Pass 1: the background, over the fill rectangle. A row's bytes depend on the row only
+// through the checkerboard, whose pattern repeats every 8 rows, so rows after the first (or the
+// first 8) are copies, when the fill writes every byte of a pixel (up to 4 bytes).
+void fillBackground(const RenderSetup& s, const Frame& f)
+{
+    if (s.fillLeft >= s.fillRight || s.fillTop >= s.fillBottom) {
+        return;
+    }
+    const int32_t bpp = f.bpp;
+    const int32_t channels = s.channels;
+    const size_t rowLength = size_t(int64_t(s.fillRight) - s.fillLeft) * size_t(bpp);
+    const int64_t period = bpp > 4 ? INT64_MAX : (s.fillMode == 1 ? 8 : 1);
+    for (int32_t y = s.fillTop; y < s.fillBottom; ++y) {
+        uint8_t* px = f.dst + ptrdiff_t(y) * f.dstRowBytes + ptrdiff_t(s.fillLeft) * bpp;
+        if (int64_t(y) - s.fillTop >= period) {
+            std::memmove(px, px - ptrdiff_t(period) * f.dstRowBytes, rowLength);
+            continue;
+        }
+        if (s.fillMode == 1) {
+            for (int32_t x = s.fillLeft; x < s.fillRight; ++x, px += bpp) {
+                const uint8_t g = uint8_t(checkerShade(x, y));
+                px[0] = g, px[1] = g, px[2] = g;
+            }
+            continue;
+        }
+        const uint8_t b0 = s.fillBytes[0], b1 = s.fillBytes[1], b2 = s.fillBytes[2];
+        const uint8_t alpha = uint8_t(s.fillAlpha);
+        for (int32_t x = s.fillLeft; x < s.fillRight; ++x, px += bpp) {
+            px[0] = b0;
+            if (channels > 1) {
+                px[1] = b1;
+            }
+            if (channels > 2) {
+                px[2] = b2;
+            }
+            if (bpp == 4) {
+                px[3] = alpha;
+            }
+        }
+    }
+}
+
+// A sample blended with the background: trunc(c m + (O (1 - m)) / S). With S = 0 the pixel's
+// colour is 0 whatever the sample, so no quotient is formed.
+inline double blendSample(double c, double m, double o, double S)
+{
+    if (S == 0.0) {
+        return 0.0;
+    }
+    return double(truncSaturate(c * m + (o * (1.0 - m)) / S));
+}
+
+// Pixels handled per stage: the positions and shades of a batch are worked out first, then its
+// pixels are sampled. Each stage's iterations are independent, so the processor overlaps many
+// pixels instead of waiting on one pixel's long chain of roundings. Even, for pairs.
+constexpr int32_t BatchSize = 64;
+
+// Rows between two progress calls: a group starts at the rectangle's top or at a row numbered
+// 7 mod 8 and holds at most this many rows.
+constexpr int32_t GroupRows = 8;
+
+// Column values of a batch, shared by every row of a group.
+struct ColumnBatch {
+    alignas(16) double X[BatchSize];
+    alignas(16) double Xsy[BatchSize];
+    alignas(16) double lift[BatchSize];
+};
+
+// Where the pixels of a batch sample the source, and their shades; `order` lists the batch
+// positions of the pixels that map inside the source rectangle.
+struct MappedBatch {
+    alignas(16) double srcX[BatchSize];
+    alignas(16) double srcY[BatchSize];
+    alignas(16) double shade[BatchSize];
+    uint8_t order[BatchSize];
+    int32_t count;
+};
+
+// Samples, blends and writes one pixel at column x of row y.
+template <int Bpp, bool Masked, bool Antialias>
+void renderPixel(const RenderSetup& s, const Frame& f, int32_t y, uint8_t* dstRow, int32_t x,
+                 float srcX, float srcY, double S)
+{
+    const ptrdiff_t P = Bpp != 0 ? Bpp : f.bpp;
+    const ptrdiff_t R = f.srcRowBytes;
+    const ptrdiff_t MR = f.maskRowBytes;
+    const int32_t channels = Bpp != 0 ? 3 : s.channels;
+    const int32_t ix = int32_t(srcX);
+    const int32_t iy = int32_t(srcY);
+    // srcX - trunc(srcX) is exact in float, so no rounding is needed here.
+    const double fx = double(srcX) - double(ix);
+    const double fy = double(srcY) - double(iy);
+
+    // The last row and column repeat themselves instead of reading past the rectangle.
+    const bool stepX = ix <= f.right - 2;
+    const bool stepY = iy <= f.bottom - 2;
+    const ptrdiff_t o00 = ptrdiff_t(iy) * R + ptrdiff_t(ix) * P;
+    const ptrdiff_t o01 = o00 + (stepX ? P : 0);
+    const ptrdiff_t o10 = o00 + (stepY ? R : 0);
+    const ptrdiff_t o11 = o10 + (stepX ? P : 0);
+
+    int32_t maskSum = 1;
+    double m00 = 0.0, m01 = 0.0, m10 = 0.0, m11 = 0.0;
+    int32_t edgeFlags = 0;
+    ptrdiff_t q00 = 0, q01 = 0, q10 = 0, q11 = 0;
+    if (Masked || f.previewTransparency) {
+        q00 = ptrdiff_t(iy) * MR + ix;
+        q01 = q00 + (stepX ? 1 : 0);
+        q10 = q00 + (stepY ? MR : 0);
+        q11 = q10 + (stepX ? 1 : 0);
+    }
+    if (Masked) {
+        const int32_t M00 = f.mask[q00], M01 = f.mask[q01];
+        const int32_t M10 = f.mask[q10], M11 = f.mask[q11];
+        maskSum = M00 + M01 + M10 + M11;
+        if (maskSum == 0) {
+            return;
+        }
+        if (Antialias) {
+            edgeFlags = 15;
+            if (maskSum != 1020) {
+                m00 = float(double(M00) * double(InvByte));
+                m01 = float(double(M01) * double(InvByte));
+                m10 = float(double(M10) * double(InvByte));
+                m11 = float(double(M11) * double(InvByte));
+            }
+        } else if (M00 < 128) {
+            return;
+        }
+    }
+    if (Antialias) {
+        // Samples beyond the image border are blended with the background (bitwise OR: a
+        // corner flags three samples).
+        if (double(srcY) < f.topD + 1.0) {
+            edgeFlags |= 3;
+        }
+        if (double(srcX) < f.leftD + 1.0) {
+            edgeFlags |= 5;
+        }
+        if (double(srcY) > f.bottomD - 1.0) {
+            edgeFlags |= 12;
+        }
+        if (double(srcX) > f.rightD - 1.0) {
+            edgeFlags |= 10;
+        }
+    }
+
+    const double w00 = float((1.0 - fx) * (1.0 - fy));
+    const double w01 = float(fx * (1.0 - fy));
+    const double w10 = float((1.0 - fx) * fy);
+    const double w11 = float(fx * fy);
+
+    const uint8_t* const s00 = f.src + o00;
+    const uint8_t* const s01 = f.src + o01;
+    const uint8_t* const s10 = f.src + o10;
+    const uint8_t* const s11 = f.src + o11;
+    uint8_t* const out = dstRow + ptrdiff_t(x) * P;
+    const bool blend = edgeFlags != 0 && maskSum != 1020;
+
+    if (blend && s.fillMode < 2) {
+        double fill[3] = {f.fill[0], f.fill[1], f.fill[2]};
+        if (s.fillMode == 1) {
+            fill[0] = fill[1] = fill[2] = checkerShade(x, y);
+        }
+        for (int32_t j = 0; j < channels; ++j) {
+            double c00 = f.tone[s00[j]], c01 = f.tone[s01[j]];
+            double c10 = f.tone[s10[j]], c11 = f.tone[s11[j]];
+            if (edgeFlags & 1) {
+                c00 = blendSample(c00, m00, fill[j], S);
+            }
+            if (edgeFlags & 2) {
+                c01 = blendSample(c01, m01, fill[j], S);
+            }
+            if (edgeFlags & 4) {
+                c10 = blendSample(c10, m10, fill[j], S);
+            }
+            if (edgeFlags & 8) {
+                c11 = blendSample(c11, m11, fill[j], S);
+            }
+            const double sum = ((c01 * w01 + c00 * w00) + c10 * w10) + c11 * w11;
+            out[j] = truncByte(sum * S);
+        }
+    } else {
+        for (int32_t j = 0; j < channels; ++j) {
+            const double sum =
+                ((f.tone[s01[j]] * w01 + f.tone[s00[j]] * w00) + f.tone[s10[j]] * w10) +
+                f.tone[s11[j]] * w11;
+            out[j] = truncByte(sum * S);
+        }
+    }
+
+    if (Bpp != 4 && f.previewTransparency) {
+        // The layer's transparency over the checkerboard, as the preview shows it.
+        double a00 = f.previewAlpha[q00], a01 = f.previewAlpha[q01];
+        double a10 = f.previewAlpha[q10], a11 = f.previewAlpha[q11];
+        if (blend) {
+            const double fa = s.fillAlpha;
+            if (edgeFlags & 1) {
+                a00 = float(a00 * m00 + (1.0 - m00) * fa);
+            }
+            if (edgeFlags & 2) {
+                a01 = float(a01 * m01 + (1.0 - m01) * fa);
+            }
+            if (edgeFlags & 4) {
+                a10 = float(a10 * m10 + (1.0 - m10) * fa);
+            }
+            if (edgeFlags & 8) {
+                a11 = float(a11 * m11 + (1.0 - m11) * fa);
+            }
+        }
+        const int32_t a = truncByte(((a10 * w10 + a11 * w11) + a00 * w00) + a01 * w01);
+        const double gray = checkerShade(x, y);
+        const double a1 = float(double(a) * double(InvByte));
+        // d a' + (1 - a') g stays within -0.0001..255.0001 for bytes d and g.
+        for (int32_t j = 0; j < 3; ++j) {
+            out[j] = uint8_t(int32_t(double(out[j]) * a1 + (1.0 - a1) * gray));
+        }
+    }
+
+    if (Bpp == 4) {
+        if (Antialias) {
+            double a00 = s00[3], a01 = s01[3], a10 = s10[3], a11 = s11[3];
+            if (blend) {
+                const double fa = s.fillAlpha;
+                if (edgeFlags & 1) {
+                    a00 = truncSaturate((1.0 - m00) * fa + a00 * m00);
+                }
+                if (edgeFlags & 2) {
+                    a01 = truncSaturate((1.0 - m01) * fa + a01 * m01);
+                }
+                if (edgeFlags & 4) {
+                    a10 = truncSaturate((1.0 - m10) * fa + a10 * m10);
+                }
+                if (edgeFlags & 8) {
+                    a11 = truncSaturate((1.0 - m11) * fa + a11 * m11);
+                }
+            }
+            out[3] = truncByte(((a00 * w00 + a01 * w01) + a10 * w10) + a11 * w11);
+        } else {
+            out[3] = s00[3];
+        }
+    }
+}
+
+// Maps pixel i of a batch on one row: source position, shade and whether it maps inside.
+inline void mapOne(const RenderSetup& s, const Frame& f, const ColumnBatch& cols, RowState& rs,
+                   int32_t i, MappedBatch& mb, bool& inside)
+{
+    const ColumnGeometry col = {cols.X[i], cols.Xsy[i], cols.lift[i]};
+    PixelGeometry g;
+    mapPixel(s, col, rs, g);
+    const float srcY = sourcePosition(s.zoom, g.Yu, float(f.srcOffsetY));
+    const float srcX = sourcePosition(s.zoom, g.Xu, float(f.srcOffsetX));
+    // Rendered only inside [top, bottom) x [left, right); NaN fails every test.
+    inside = (double(srcY) >= f.topD) & (double(srcY) < f.bottomD) & (double(srcX) >= f.leftD) &
+             (double(srcX) < f.rightD);
+    mb.srcX[i] = srcX;
+    mb.srcY[i] = srcY;
+    mb.shade[i] = inside ? shadePixel(s, g) : 0.0f;
+}
+
+#if defined(__SSE2__)
+
+// Two pixels at a time in the two lanes of SSE2 registers. Every lane operation is the same
+// IEEE double operation as in the scalar code, and float rounding is a round trip through
+// single precision, so each lane gives exactly the scalar result; where a pixel needs a rare
+// case (a cell edge, a border blend, a mask edge) the pair falls back to the scalar code.
+
+inline __m128d roundToFloat(__m128d v)
+{
+    return _mm_cvtps_pd(_mm_cvtpd_ps(v));
+}
+
+inline __m128d select(__m128d mask, __m128d a, __m128d b)
+{
+    return _mm_or_pd(_mm_and_pd(mask, a), _mm_andnot_pd(mask, b));
+}
+
+// Per-call constants as register pairs.
+struct PairConstants {
+    __m128d zero, one, signBit, byteMax;
+    __m128d ratio, zoom, offX, offY;
+    __m128d left, top, right, bottom, leftIn, topIn, rightIn, bottomIn;
+    __m128d sxH2, shadeOffset;
+    __m128d bevel1, bevel2, sure1, sure2, hk1, hk1m, wk1, wk1m;
+    __m128d gainV, gainH, fTL, fTR, fBL, fBR;
+
+    PairConstants(const RenderSetup& s, const Frame& f)
+    {
+        zero = _mm_setzero_pd();
+        one = _mm_set1_pd(1.0);
+        signBit = _mm_set1_pd(-0.0);
+        byteMax = _mm_set1_pd(255.0);
+        ratio = _mm_set1_pd(s.ratio);
+        zoom = _mm_set1_pd(s.zoom);
+        offX = _mm_set1_pd(f.srcOffsetX);
+        offY = _mm_set1_pd(f.srcOffsetY);
+        left = _mm_set1_pd(f.leftD);
+        top = _mm_set1_pd(f.topD);
+        right = _mm_set1_pd(f.rightD);
+        bottom = _mm_set1_pd(f.bottomD);
+        leftIn = _mm_set1_pd(f.leftD + 1.0);
+        topIn = _mm_set1_pd(f.topD + 1.0);
+        rightIn = _mm_set1_pd(f.rightD - 1.0);
+        bottomIn = _mm_set1_pd(f.bottomD - 1.0);
+        sxH2 = _mm_set1_pd(s.sxH2);
+        shadeOffset = _mm_set1_pd(s.shadeOffset);
+        bevel1 = _mm_set1_pd(s.cells[CellTL].bevel);
+        bevel2 = _mm_set1_pd(s.cells[CellTR].bevel);
+        sure1 = _mm_set1_pd(s.cells[CellTL].sure);
+        sure2 = _mm_set1_pd(s.cells[CellTR].sure);
+        hk1 = _mm_set1_pd(s.hk1);
+        hk1m = _mm_set1_pd(s.hk1m);
+        wk1 = _mm_set1_pd(s.wk1);
+        wk1m = _mm_set1_pd(s.wk1m);
+        gainV = _mm_set1_pd(s.lightGainV);
+        gainH = _mm_set1_pd(s.lightGainH);
+        fTL = _mm_set1_pd(s.factorTL);
+        fTR = _mm_set1_pd(s.factorTR);
+        fBL = _mm_set1_pd(s.factorBL);
+        fBR = _mm_set1_pd(s.factorBR);
+    }
+};
+
+// The row values as register pairs, and the current quad's terms in both lanes.
+struct PairRow {
+    __m128d Y, shift, Ysx, YsubSyW2;
+    int32_t p = 0, q = 0;
+    bool valid = false;
+    __m128d a, b, c, d, cx, cy;
+
+    void start(const RowGeometry& g)
+    {
+        Y = _mm_set1_pd(g.Y);
+        shift = _mm_set1_pd(g.shift);
+        Ysx = _mm_set1_pd(g.Ysx);
+        YsubSyW2 = _mm_set1_pd(g.YsubSyW2);
+        valid = false;
+    }
+};
+
+// Band indices of both lanes: the remembered interval when both lie in it, else one at a time.
+inline void bandPair(BandIndex& band, __m128d v, int32_t& i0, int32_t& i1)
+{
+    const __m128d in =
+        _mm_and_pd(_mm_cmpge_pd(v, _mm_set1_pd(band.lo)), _mm_cmplt_pd(v, _mm_set1_pd(band.hi)));
+    if (_mm_movemask_pd(in) == 3) {
+        i0 = i1 = band.q;
+        return;
+    }
+    i0 = band.of(_mm_cvtsd_f64(v));
+    i1 = band.of(_mm_cvtsd_f64(_mm_unpackhi_pd(v, v)));
+}
+
+// Maps pixels i and i + 1 of a batch on one row (the pair counterpart of mapOne).
+inline void mapPair(const RenderSetup& s, const PairConstants& k, const ColumnBatch& cols,
+                    RowState& rs, PairRow& pr, int32_t i, MappedBatch& mb, int& insideBits)
+{
+    const __m128d X = _mm_load_pd(cols.X + i);
+    const __m128d Xsy = _mm_load_pd(cols.Xsy + i);
+    const __m128d lift = _mm_load_pd(cols.lift + i);
+    const __m128d Xp = roundToFloat(_mm_add_pd(X, pr.shift));
+    const __m128d Yp = roundToFloat(_mm_add_pd(pr.Y, lift));
+    int32_t p0, p1, q0, q1;
+    bandPair(rs.quadColumn, Xp, p0, p1);
+    bandPair(rs.quadRow, Yp, q0, q1);
+
+    __m128d ta, tb, tc, td, tcx, tcy;
+    if (p0 == p1 && q0 == q1) {
+        if (!pr.valid || pr.p != p0 || pr.q != q0) {
+            QuadTerms t;
+            t.set(s, p0, q0);
+            pr.valid = true;
+            pr.p = p0;
+            pr.q = q0;
+            pr.a = _mm_set1_pd(t.a);
+            pr.b = _mm_set1_pd(t.b);
+            pr.c = _mm_set1_pd(t.c);
+            pr.d = _mm_set1_pd(t.d);
+            pr.cx = _mm_set1_pd(t.cx);
+            pr.cy = _mm_set1_pd(t.cy);
+        }
+        ta = pr.a, tb = pr.b, tc = pr.c, td = pr.d, tcx = pr.cx, tcy = pr.cy;
+    } else {
+        QuadTerms t0, t1;
+        t0.set(s, p0, q0);
+        t1.set(s, p1, q1);
+        ta = _mm_set_pd(t1.a, t0.a);
+        tb = _mm_set_pd(t1.b, t0.b);
+        tc = _mm_set_pd(t1.c, t0.c);
+        td = _mm_set_pd(t1.d, t0.d);
+        tcx = _mm_set_pd(t1.cx, t0.cx);
+        tcy = _mm_set_pd(t1.cy, t0.cy);
+    }
+
+    const __m128d A = roundToFloat(_mm_sub_pd(_mm_sub_pd(pr.Y, Xsy), ta));
+    const __m128d B = roundToFloat(_mm_sub_pd(_mm_add_pd(pr.YsubSyW2, Xsy), tb));
+    const __m128d C = roundToFloat(_mm_sub_pd(_mm_add_pd(X, pr.Ysx), tc));
+    const __m128d D = roundToFloat(_mm_sub_pd(_mm_add_pd(_mm_sub_pd(X, pr.Ysx), k.sxH2), td));
+
+    // The cell, as in mapPixel: TL, else BL, else TR or BR.
+    const __m128d aNeg = _mm_cmplt_pd(A, k.zero);
+    const __m128d tl = _mm_and_pd(aNeg, _mm_cmplt_pd(C, k.zero));
+    const __m128d bl =
+        _mm_andnot_pd(tl, _mm_and_pd(_mm_cmpge_pd(A, k.zero), _mm_cmplt_pd(D, k.zero)));
+    const __m128d right = _mm_andnot_pd(_mm_or_pd(tl, bl), _mm_cmpeq_pd(k.zero, k.zero));
+    const __m128d bNeg = _mm_cmplt_pd(B, k.zero);
+    const __m128d tr = _mm_and_pd(right, bNeg);
+    const __m128d br = _mm_andnot_pd(bNeg, right);
+    const __m128d lower = _mm_or_pd(bl, br);
+    const __m128d scaled = _mm_or_pd(tr, bl);
+    const __m128d vy = select(right, B, A);
+    const __m128d vx = select(lower, D, C);
+    const __m128d scale = select(scaled, k.ratio, k.one);
+    const __m128d Xu = roundToFloat(_mm_add_pd(tcx, _mm_mul_pd(vx, scale)));
+    const __m128d Yu = roundToFloat(_mm_add_pd(tcy, _mm_mul_pd(vy, scale)));
+    const __m128d srcY = roundToFloat(_mm_add_pd(_mm_mul_pd(k.zoom, Yu), k.offY));
+    const __m128d srcX = roundToFloat(_mm_add_pd(_mm_mul_pd(k.zoom, Xu), k.offX));
+    const __m128d inside =
+        _mm_and_pd(_mm_and_pd(_mm_cmpge_pd(srcY, k.top), _mm_cmplt_pd(srcY, k.bottom)),
+                   _mm_and_pd(_mm_cmpge_pd(srcX, k.left), _mm_cmplt_pd(srcX, k.right)));
+    insideBits = _mm_movemask_pd(inside);
+    _mm_store_pd(mb.srcX + i, srcX);
+    _mm_store_pd(mb.srcY + i, srcY);
+    if (insideBits == 0) {
+        return;
+    }
+
+    // Shade. Away from every edge both ramps are 1 and the factor blend is the own factor.
+    const __m128d sd1 = _mm_xor_pd(vy, _mm_andnot_pd(lower, k.signBit));
+    const __m128d sd2 = _mm_xor_pd(vx, _mm_andnot_pd(right, k.signBit));
+    const __m128d sure = select(scaled, k.sure2, k.sure1);
+    const __m128d far1 = select(scaled, k.hk1m, k.hk1);
+    const __m128d far2 = select(scaled, k.wk1m, k.wk1);
+    const __m128d flat =
+        _mm_and_pd(_mm_and_pd(_mm_cmpgt_pd(sd1, sure), _mm_cmpgt_pd(_mm_sub_pd(far1, sd1), sure)),
+                   _mm_and_pd(_mm_cmpgt_pd(sd2, sure), _mm_cmpgt_pd(_mm_sub_pd(far2, sd2), sure)));
+    const __m128d own = select(lower, select(right, k.fBR, k.fBL), select(right, k.fTR, k.fTL));
+    const __m128d gV = _mm_xor_pd(k.gainV, _mm_and_pd(lower, k.signBit));
+    const __m128d gH = _mm_xor_pd(k.gainH, _mm_and_pd(right, k.signBit));
+    const __m128d light = _mm_mul_pd(_mm_add_pd(_mm_mul_pd(gV, vy), _mm_mul_pd(gH, vx)), scale);
+    __m128d blended = own;
+    if ((_mm_movemask_pd(flat) & insideBits) != insideBits) {
+        // Near an edge: both ramp formulas in every lane, the second taken where the first
+        // exceeds 1, limited to 0..1 (NaN passes through, as in bevelRamp); then the blend.
+        const __m128d width = select(scaled, k.bevel2, k.bevel1);
+        const __m128d half = _mm_set1_pd(0.5);
+        const __m128d r1a = roundToFloat(_mm_add_pd(_mm_div_pd(sd1, width), half));
+        const __m128d r1b =
+            roundToFloat(_mm_add_pd(_mm_div_pd(_mm_sub_pd(far1, sd1), width), half));
+        const __m128d r2a = roundToFloat(_mm_add_pd(_mm_div_pd(sd2, width), half));
+        const __m128d r2b =
+            roundToFloat(_mm_add_pd(_mm_div_pd(_mm_sub_pd(far2, sd2), width), half));
+        const __m128d t1 =
+            _mm_min_pd(k.one, _mm_max_pd(k.zero, select(_mm_cmpgt_pd(r1a, k.one), r1b, r1a)));
+        const __m128d t2 =
+            _mm_min_pd(k.one, _mm_max_pd(k.zero, select(_mm_cmpgt_pd(r2a, k.one), r2b, r2a)));
+        const __m128d u = roundToFloat(_mm_sub_pd(k.one, t1));
+        const __m128d v = roundToFloat(_mm_sub_pd(k.one, t2));
+        // Neighbours: across flips right/left, vertical flips upper/lower.
+        const __m128d across =
+            select(lower, select(right, k.fBL, k.fBR), select(right, k.fTL, k.fTR));
+        const __m128d vertical =
+            select(lower, select(right, k.fTR, k.fTL), select(right, k.fBR, k.fBL));
+        const __m128d diagonal =
+            select(lower, select(right, k.fTL, k.fTR), select(right, k.fBL, k.fBR));
+        blended = _mm_mul_pd(_mm_mul_pd(own, t1), t2);
+        blended = _mm_add_pd(blended, _mm_mul_pd(_mm_mul_pd(across, t1), v));
+        blended = _mm_add_pd(blended, _mm_mul_pd(_mm_mul_pd(vertical, u), t2));
+        blended = _mm_add_pd(blended, _mm_mul_pd(_mm_mul_pd(diagonal, u), v));
+    }
+    _mm_store_pd(mb.shade + i, roundToFloat(_mm_add_pd(_mm_add_pd(blended, light), k.shadeOffset)));
+}
+
+// Samples two mapped pixels together when neither needs a blend with the background, else
+// one at a time. The colour sum, shade product, limits and truncation are lane by lane the
+// scalar expressions.
+template <int Bpp, bool Masked, bool Antialias>
+inline void renderPixelPair(const RenderSetup& s, const Frame& f, const PairConstants& k, int32_t y,
+                            uint8_t* dstRow, int32_t x0, int32_t x1, const MappedBatch& mb,
+                            int32_t i0, int32_t i1)
+{
+    const __m128d srcX = _mm_loadh_pd(_mm_load_sd(mb.srcX + i0), mb.srcX + i1);
+    const __m128d srcY = _mm_loadh_pd(_mm_load_sd(mb.srcY + i0), mb.srcY + i1);
+    const __m128d S = _mm_loadh_pd(_mm_load_sd(mb.shade + i0), mb.shade + i1);
+    bool scalar = f.previewTransparency || Bpp == 0;
+    if (Antialias && !Masked) {
+        // Without a mask, a sample beyond the image border is blended.
+        const __m128d edge =
+            _mm_or_pd(_mm_or_pd(_mm_cmplt_pd(srcY, k.topIn), _mm_cmplt_pd(srcX, k.leftIn)),
+                      _mm_or_pd(_mm_cmpgt_pd(srcY, k.bottomIn), _mm_cmpgt_pd(srcX, k.rightIn)));
+        scalar = scalar || _mm_movemask_pd(edge) != 0;
+    }
+    const __m128i ixy = _mm_unpacklo_epi64(_mm_cvttpd_epi32(srcX), _mm_cvttpd_epi32(srcY));
+    alignas(16) int32_t ij[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(ij), ixy);
+    const int32_t ix[2] = {ij[0], ij[1]};
+    const int32_t iy[2] = {ij[2], ij[3]};
+    const ptrdiff_t P = Bpp != 0 ? Bpp : f.bpp;
+    const ptrdiff_t R = f.srcRowBytes;
+    bool skip[2] = {false, false};
+    if (Masked && !scalar) {
+        const ptrdiff_t MR = f.maskRowBytes;
+        for (int lane = 0; lane < 2; ++lane) {
+            const bool stepX = ix[lane] <= f.right - 2;
+            const bool stepY = iy[lane] <= f.bottom - 2;
+            const ptrdiff_t q00 = ptrdiff_t(iy[lane]) * MR + ix[lane];
+            const ptrdiff_t q01 = q00 + (stepX ? 1 : 0);
+            const ptrdiff_t q10 = q00 + (stepY ? MR : 0);
+            const ptrdiff_t q11 = q10 + (stepX ? 1 : 0);
+            const int32_t M00 = f.mask[q00];
+            const int32_t sum = M00 + f.mask[q01] + f.mask[q10] + f.mask[q11];
+            if (sum == 0 || (!Antialias && M00 < 128)) {
+                skip[lane] = true;
+            } else if (Antialias && sum != 1020) {
+                scalar = true;
+            }
+        }
+    }
+    if (scalar) {
+        renderPixel<Bpp, Masked, Antialias>(s, f, y, dstRow, x0, float(mb.srcX[i0]),
+                                            float(mb.srcY[i0]), mb.shade[i0]);
+        renderPixel<Bpp, Masked, Antialias>(s, f, y, dstRow, x1, float(mb.srcX[i1]),
+                                            float(mb.srcY[i1]), mb.shade[i1]);
+        return;
+    }
+
+    const __m128d fx = _mm_sub_pd(srcX, _mm_cvtepi32_pd(_mm_cvttpd_epi32(srcX)));
+    const __m128d fy = _mm_sub_pd(srcY, _mm_cvtepi32_pd(_mm_cvttpd_epi32(srcY)));
+    const __m128d gx = _mm_sub_pd(k.one, fx);
+    const __m128d gy = _mm_sub_pd(k.one, fy);
+    const __m128d w00 = roundToFloat(_mm_mul_pd(gx, gy));
+    const __m128d w01 = roundToFloat(_mm_mul_pd(fx, gy));
+    const __m128d w10 = roundToFloat(_mm_mul_pd(gx, fy));
+    const __m128d w11 = roundToFloat(_mm_mul_pd(fx, fy));
+
+    const uint8_t* s00[2];
+    const uint8_t* s01[2];
+    const uint8_t* s10[2];
+    const uint8_t* s11[2];
+    for (int lane = 0; lane < 2; ++lane) {
+        const ptrdiff_t o00 = ptrdiff_t(iy[lane]) * R + ptrdiff_t(ix[lane]) * P;
+        const ptrdiff_t dx = ix[lane] <= f.right - 2 ? P : 0;
+        const ptrdiff_t dy = iy[lane] <= f.bottom - 2 ? R : 0;
+        s00[lane] = f.src + o00;
+        s01[lane] = s00[lane] + dx;
+        s10[lane] = s00[lane] + dy;
+        s11[lane] = s10[lane] + dx;
+    }
+    uint8_t* const out0 = dstRow + ptrdiff_t(x0) * P;
+    uint8_t* const out1 = dstRow + ptrdiff_t(x1) * P;
+    const double* const tone = f.tone;
+    for (int32_t j = 0; j < 3; ++j) {
+        const __m128d c00 = _mm_loadh_pd(_mm_load_sd(tone + s00[0][j]), tone + s00[1][j]);
+        const __m128d c01 = _mm_loadh_pd(_mm_load_sd(tone + s01[0][j]), tone + s01[1][j]);
+        const __m128d c10 = _mm_loadh_pd(_mm_load_sd(tone + s10[0][j]), tone + s10[1][j]);
+        const __m128d c11 = _mm_loadh_pd(_mm_load_sd(tone + s11[0][j]), tone + s11[1][j]);
+        const __m128d sum =
+            _mm_add_pd(_mm_add_pd(_mm_add_pd(_mm_mul_pd(c01, w01), _mm_mul_pd(c00, w00)),
+                                  _mm_mul_pd(c10, w10)),
+                       _mm_mul_pd(c11, w11));
+        // max(v, 0) gives 0 for NaN, then min(v, 255): truncByte in both lanes.
+        const __m128d v = _mm_min_pd(_mm_max_pd(_mm_mul_pd(sum, S), k.zero), k.byteMax);
+        const __m128i bytes = _mm_cvttpd_epi32(v);
+        if (!skip[0]) {
+            out0[j] = uint8_t(_mm_cvtsi128_si32(bytes));
+        }
+        if (!skip[1]) {
+            out1[j] = uint8_t(_mm_cvtsi128_si32(_mm_srli_si128(bytes, 4)));
+        }
+    }
+    if (Bpp == 4) {
+        for (int lane = 0; lane < 2; ++lane) {
+            if (skip[lane]) {
+                continue;
+            }
+            uint8_t* const out = lane == 0 ? out0 : out1;
+            if (Antialias) {
+                const double wa00 =
+                    lane == 0 ? _mm_cvtsd_f64(w00) : _mm_cvtsd_f64(_mm_unpackhi_pd(w00, w00));
+                const double wa01 =
+                    lane == 0 ? _mm_cvtsd_f64(w01) : _mm_cvtsd_f64(_mm_unpackhi_pd(w01, w01));
+                const double wa10 =
+                    lane == 0 ? _mm_cvtsd_f64(w10) : _mm_cvtsd_f64(_mm_unpackhi_pd(w10, w10));
+                const double wa11 =
+                    lane == 0 ? _mm_cvtsd_f64(w11) : _mm_cvtsd_f64(_mm_unpackhi_pd(w11, w11));
+                out[3] = truncByte(((double(s00[lane][3]) * wa00 + double(s01[lane][3]) * wa01) +
+                                    double(s10[lane][3]) * wa10) +
+                                   double(s11[lane][3]) * wa11);
+            } else {
+                out[3] = s00[lane][3];
+            }
+        }
+    }
+}
+
+#endif
+
+// Renders rows y0 .. y1 - 1 (one group), a batch of columns at a time: the column values of a
+// batch serve every row of the group. Bpp is 3 or 4, or 0 for any other pixel size.
+template <int Bpp, bool Masked, bool Antialias>
+void renderGroup(const RenderSetup& s, const Frame& f, int32_t y0, int32_t y1)
+{
+    RowState rows[GroupRows];
+    for (int32_t y = y0; y < y1; ++y) {
+        rows[y - y0].start(s, int64_t(y) - f.rowOffset);
+    }
+#if defined(__SSE2__)
+    const PairConstants k(s, f);
+    PairRow pairRows[GroupRows];
+    for (int32_t y = y0; y < y1; ++y) {
+        pairRows[y - y0].start(rows[y - y0].geometry);
+    }
+#endif
+    BandIndex columnBand;
+    columnBand.n = double(s.W);
+    ColumnBatch cols;
+    MappedBatch mb;
+    int32_t n = 0; // columns in the current batch
+
+    for (int32_t x0 = f.left; x0 < f.right; x0 += n) {
+        n = int32_t(std::min<int64_t>(int64_t(f.right) - x0, BatchSize));
+        for (int32_t i = 0; i < n; ++i) {
+            ColumnGeometry col;
+            prepareColumn(s, int64_t(x0) + i - f.colOffset, columnBand, col);
+            cols.X[i] = col.X;
+            cols.Xsy[i] = col.Xsy;
+            cols.lift[i] = col.lift;
+        }
+        for (int32_t y = y0; y < y1; ++y) {
+            RowState& rs = rows[y - y0];
+            int32_t count = 0;
+            int32_t i = 0;
+#if defined(__SSE2__)
+            PairRow& pr = pairRows[y - y0];
+            for (; i + 1 < n; i += 2) {
+                int bits;
+                mapPair(s, k, cols, rs, pr, i, mb, bits);
+                mb.order[count] = uint8_t(i);
+                count += bits & 1;
+                mb.order[count] = uint8_t(i + 1);
+                count += bits >> 1;
+            }
+#endif
+            for (; i < n; ++i) {
+                bool inside;
+                mapOne(s, f, cols, rs, i, mb, inside);
+                mb.order[count] = uint8_t(i);
+                count += inside ? 1 : 0;
+            }
+
+            uint8_t* const dstRow = f.dst + ptrdiff_t(y) * f.dstRowBytes;
+            int32_t j = 0;
+#if defined(__SSE2__)
+            for (; j + 1 < count; j += 2) {
+                const int32_t i0 = mb.order[j], i1 = mb.order[j + 1];
+                renderPixelPair<Bpp, Masked, Antialias>(s, f, k, y, dstRow, x0 + i0, x0 + i1, mb,
+                                                        i0, i1);
+            }
+#endif
+            for (; j < count; ++j) {
+                const int32_t i0 = mb.order[j];
+                renderPixel<Bpp, Masked, Antialias>(s, f, y, dstRow, x0 + i0, float(mb.srcX[i0]),
+                                                    float(mb.srcY[i0]), mb.shade[i0]);
+            }
+        }
+    }
+}
+
+template <int Bpp>
+void renderGroupFor(const RenderSetup& s, const Frame& f, bool masked, int32_t y0, int32_t y1)
+{
+    if (masked) {
+        if (s.antialiasOn) {
+            renderGroup<Bpp, true, true>(s, f, y0, y1);
+        } else {
+            renderGroup<Bpp, true, false>(s, f, y0, y1);
+        }
+    } else if (s.antialiasOn) {
+        renderGroup<Bpp, false, true>(s, f, y0, y1);
+    } else {
+        renderGroup<Bpp, false, false>(s, f, y0, y1);
+    }
+}
+
+// The renderer's roundings assume the default floating-point mode: round to nearest, no
+// flushing of tiny values to zero, exceptions masked. A host may run with another one, so the
+// render runs in the default mode and the host's mode is back for every callback and on return.
+class FloatMode {
+public:
+#if defined(__SSE2__)
+    FloatMode() : host(_mm_getcsr())
+    {
+        useDefault();
+    }
+    ~FloatMode()
+    {
+        useHost();
+    }
+    void useDefault()
+    {
+        _mm_setcsr(0x1F80);
+    }
+    void useHost()
+    {
+        _mm_setcsr(host);
+    }
+
+private:
+    unsigned int host;
+#else
+    void useDefault() {}
+    void useHost() {}
+#endif
+};
+
+} // namespace
+
+ORYN_ALIGN_STACK
+int32_t RenderEngine(const ParamContext* context, int32_t cellHeight, int32_t cellWidth,
+                     int32_t skewX, int32_t skewY, int32_t lightV, int32_t lightH, int32_t shading,
+                     int32_t toneFloor, int32_t brightnessBoost, float bevel, int32_t faceMode,
+                     int32_t left, int32_t top, int32_t right, int32_t bottom, const uint8_t* src,
+                     int32_t srcRowBytes, uint8_t* dst, int32_t dstRowBytes, const uint8_t* mask,
+                     int32_t maskRowBytes, const uint8_t* previewAlpha, int32_t rowOffset,
+                     float srcOffsetY, int32_t colOffset, float srcOffsetX, int32_t renderFlags,
+                     uint32_t fillColor, int32_t bytesPerPixel, RenderProgress progress)
+{
+    if (bytesPerPixel < 1) {
+        return 0;
+    }
+    FloatMode floatMode;
+    const RenderArgs args = {cellHeight,  cellWidth, skewX,        skewY,           lightV,
+                             lightH,      shading,   toneFloor,    brightnessBoost, bevel,
+                             faceMode,    left,      top,          right,           bottom,
+                             renderFlags, fillColor, bytesPerPixel};
+    RenderSetup s;
+    prepareRender(args, s);
+
+    bool haveMask = false;
+    int32_t planes = 0;
+    if (context != nullptr && context->record != nullptr) {
+        haveMask = context->record->haveMask != 0;
+        planes = context->record->planes;
+    }
+
+    Frame f;
+    f.src = src;
+    f.srcRowBytes = srcRowBytes;
+    f.dst = dst;
+    f.dstRowBytes = dstRowBytes;
+    f.mask = mask;
+    f.maskRowBytes = maskRowBytes;
+    f.previewAlpha = previewAlpha;
+    f.bpp = bytesPerPixel;
+    f.previewTransparency = planes > 3 && bytesPerPixel == 3 && previewAlpha != nullptr;
+    f.left = left, f.top = top, f.right = right, f.bottom = bottom;
+    f.leftD = left, f.topD = top, f.rightD = right, f.bottomD = bottom;
+    f.colOffset = colOffset;
+    f.rowOffset = rowOffset;
+    f.srcOffsetX = srcOffsetX;
+    f.srcOffsetY = srcOffsetY;
+    for (int i = 0; i < 256; ++i) {
+        f.tone[i] = s.toneTable[i];
+    }
+    for (int j = 0; j < 3; ++j) {
+        f.fill[j] = s.fillBytes[j];
+    }
+    const bool masked = haveMask && mask != nullptr;
+
+    fillBackground(s, f);
+
+    // Pass 2, a group of rows at a time; progress is asked before each row numbered 7 mod 8.
+    int32_t y0 = top;
+    while (y0 < bottom) {
+        if ((y0 & 7) == 7 && progress != nullptr) {
+            floatMode.useHost();
+            const int32_t result = progress(context, y0, bottom);
+            floatMode.useDefault();
+            if ((result & 0xFFFF) != 0) {
+                return result;
+            }
+        }
+        // The group ends before the next row numbered 7 mod 8 (y0 + 8 when y0 is one).
+        const int64_t next = int64_t(y0) + 1 + ((6 - (int64_t(y0) & 7)) & 7);
+        const int32_t y1 = next < int64_t(bottom) ? int32_t(next) : bottom;
+        if (!s.mapsNothing) {
+            if (bytesPerPixel == 3) {
+                renderGroupFor<3>(s, f, masked, y0, y1);
+            } else if (bytesPerPixel == 4) {
+                renderGroupFor<4>(s, f, masked, y0, y1);
+            } else {
+                renderGroupFor<0>(s, f, masked, y0, y1);
+            }
+        }
+        y0 = y1;
+    }
+    return 0;
+}
+
+} // namespace oryn
