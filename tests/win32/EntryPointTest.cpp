@@ -299,3 +299,34 @@ TEST(EntryPointModule, VersionResourceDescribesTheFilter)
     ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
     EXPECT_EQ(fixed->dwFileVersionMS, (1u << 16) | 7u);
 }
+
+TEST(EntryPointModule, StringTableHoldsThePresetTexts)
+{
+    // The module's string table and the portable texts come from one header; this checks that
+    // the resource compiler stored them byte for byte.
+    HMODULE module = LoadLibraryExA(windowsPath(ORYN_MODULE_PATH).c_str(), nullptr,
+                                    LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(module, nullptr);
+    const std::pair<int, const char*> strings[] = {
+        {1, "#9"},
+        {2, "Jalousie     #150 010 05 35 25 45 50 25 0"},
+        {3, "Herring-Bone #012 030 10 99 25 25 00 50 6"},
+        {4, "Orystone     #035 055 00 50 45 32 50 00 0"},
+        {5, "Front Bricks #015 015 40 30 40 40 50 50 6"},
+        {6, "Roof         #010 130 40 40 45 30 40 00 2"},
+        {7, "Embossed Wrapper #030 010 50 100 25 25 25 25 2"},
+        {8, "Jabot        #035 039 00 50 15 45 00 50 0"},
+        {9, "Gutters     #030 060 50 99 25 40 45 45 5"},
+        {10, "Cellulary    #010 010 10 55 15 35 05 05 1"},
+        {11, "SAVE USER  PRESET #"},
+        {40, "Unable to locate User Preset      "},
+    };
+    for (const auto& [id, text] : strings) {
+        char buffer[60];
+        int length = LoadStringA(module, UINT(id), buffer, sizeof buffer);
+        EXPECT_EQ(std::string(buffer, length > 0 ? length : 0), text) << "string " << id;
+    }
+    char buffer[60];
+    EXPECT_EQ(LoadStringA(module, 12, buffer, sizeof buffer), 0) << "no other strings";
+    FreeLibrary(module);
+}
