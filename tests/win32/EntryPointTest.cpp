@@ -87,6 +87,38 @@ void expectPassiveSelectors(PluginEntryProc entry)
     EXPECT_EQ(bytesOf(patterned.record), before);
 }
 
+// A visible dialog of this process with the given caption (any caption when null). Other test
+// programs may show boxes with the same caption at the same time; only ours count.
+struct DialogSearch {
+    const char* caption;
+    HWND found;
+};
+
+BOOL CALLBACK matchOwnDialog(HWND window, LPARAM context)
+{
+    auto& search = *reinterpret_cast<DialogSearch*>(context);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    char className[64];
+    char caption[256];
+    if (process != GetCurrentProcessId() || !IsWindowVisible(window) ||
+        GetClassNameA(window, className, sizeof className) == 0 ||
+        lstrcmpA(className, "#32770") != 0)
+        return TRUE;
+    GetWindowTextA(window, caption, sizeof caption);
+    if (search.caption != nullptr && lstrcmpA(caption, search.caption) != 0)
+        return TRUE;
+    search.found = window;
+    return FALSE;
+}
+
+HWND findOwnDialog(const char* caption)
+{
+    DialogSearch search{caption, nullptr};
+    EnumWindows(matchOwnDialog, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 BOOL CALLBACK collectStaticText(HWND child, LPARAM texts)
 {
     char className[64];
@@ -102,15 +134,17 @@ struct AboutBoxWatcher {
     std::string caption;
     std::vector<std::string> texts;
     HWND owner = nullptr;
-    bool found = false;
+    std::atomic<bool> found{false};
+    std::atomic<bool> callReturned{false};
     std::thread thread;
 
     void start()
     {
         thread = std::thread([this] {
-            for (int attempt = 0; attempt < 200 && !found; ++attempt) {
-                HWND box = FindWindowA("#32770", oryn::AboutCaption);
-                if (box != nullptr && IsWindowVisible(box)) {
+            // Polls until the box shows, or until the call returned without showing one.
+            while (!callReturned) {
+                HWND box = findOwnDialog(oryn::AboutCaption);
+                if (box != nullptr) {
                     read(box);
                     found = true;
                     PostMessageA(box, WM_COMMAND, IDOK, 0);
@@ -158,6 +192,7 @@ void expectAboutBox(PluginEntryProc entry, PlatformData* platform, HWND expected
     AboutBoxWatcher watcher;
     watcher.start();
     EXPECT_EQ(call(entry, filterSelectorAbout, &about), noErr);
+    watcher.callReturned = true;
     watcher.join();
     ASSERT_TRUE(watcher.found) << "no about box appeared";
     EXPECT_EQ(watcher.caption, "                Oryn 3D v1.07");
@@ -192,7 +227,7 @@ TEST(EntryPointSpine, ParametersSelectorClearsSilentReplayAndShowsNothing)
     EXPECT_EQ(call(ENTRYPOINT, filterSelectorParameters, &patterned.record), noErr);
     EXPECT_EQ(oryn::silentReplay, 0);
     EXPECT_EQ(bytesOf(patterned.record), before) << "parameters writes nothing into the record";
-    EXPECT_EQ(FindWindowA("#32770", nullptr), nullptr) << "parameters shows no window";
+    EXPECT_EQ(findOwnDialog(nullptr), nullptr) << "parameters shows no window";
     EXPECT_EQ(call(ENTRYPOINT, filterSelectorParameters, &patterned.record), noErr);
     EXPECT_EQ(oryn::silentReplay, 0) << "nothing sets the flag back";
 }
