@@ -19,10 +19,10 @@ echo "== The sample photo with every sample preset"
 while IFS= read -r preset; do
     # "Front Bricks" -> front-bricks.png
     file="$out/$(printf '%s' "$preset" | tr 'A-Z ' 'a-z-').png"
-    "$tool" render "$out/sample.png" -o "$file" --preset "$preset" --quiet
+    "$tool" render "$out/sample.png" -o "$file" --preset "$preset" --quiet --no-remember
     printf '  %-18s %s\n' "$preset" "$file"
-done < <("$tool" presets list)
-"$tool" preview "$out/sample.png" -o "$out/preview-orystone.png" --preset Orystone
+done < <("$tool" presets list 2>/dev/null | grep -v '^>')
+"$tool" preview "$out/sample.png" -o "$out/preview-orystone.png" --preset Orystone --quiet
 printf '  %-18s %s\n' "preview" "$out/preview-orystone.png"
 echo
 

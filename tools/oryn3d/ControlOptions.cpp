@@ -17,8 +17,6 @@ constexpr int BevelPad = 2;
 constexpr int ShadingPad = 3;
 constexpr int StretchPad = 4;
 constexpr int LightPad = 5;
-constexpr int LightBoostPad = 6;
-constexpr int BrightnessRatioPad = 7;
 
 std::string lowerCase(std::string text)
 {
@@ -87,16 +85,13 @@ ControlState controlsFromBlock(const ParamBlock& block)
 
 bool hasOverrides(const ControlOverrides& o)
 {
-    return o.sample != 0 || o.cellWidth || o.cellHeight || o.bevel || o.shading || o.faceMode ||
-           o.lightBoost || o.brightnessRatio || o.light || o.stretch || o.stretchDouble ||
-           o.antialias || o.background;
+    return o.cellWidth || o.cellHeight || o.bevel || o.shading || o.faceMode || o.lightBoost ||
+           o.brightnessRatio || o.light || o.stretch || o.stretchDouble || o.antialias ||
+           o.background;
 }
 
 void applyOverrides(const ControlOverrides& o, ControlState& controls)
 {
-    // A sample sets the cell shape only; the options below then refine it.
-    if (o.sample != 0)
-        applySample(o.sample, controls);
     if (o.cellWidth)
         controls.padX[CellWidthPad] = *o.cellWidth;
     if (o.cellHeight)

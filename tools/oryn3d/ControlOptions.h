@@ -7,6 +7,7 @@
 #include <string>
 
 #include "params/ParamBlock.h"
+#include "params/PresetApply.h"
 
 namespace oryn {
 
@@ -22,11 +23,6 @@ constexpr int32_t LightCorrectionMax = 100; // light boost and brightness ratio
 constexpr uint32_t DefaultForegroundWord = 0xFF000000u;
 constexpr uint32_t DefaultBackgroundWord = 0xFFFFFFFFu;
 
-// The sample applied when the dialog opens without a last-used record, and its light correction.
-constexpr int DefaultSample = 3; // "Orystone"
-constexpr int32_t DefaultLightBoost = 30;
-constexpr int32_t DefaultBrightnessRatio = 20;
-
 // Both axes of a two-axis pad.
 struct PadPoint {
     int32_t x;
@@ -39,9 +35,9 @@ struct BackgroundChoice {
     uint32_t pickerColor;
 };
 
-// Control values the user gave explicitly; an empty field leaves its control alone.
+// Control values the user gave explicitly; an empty field leaves its control alone. A preset is
+// applied before them.
 struct ControlOverrides {
-    int sample = 0; // 1-based sample to apply first, 0 for none
     std::optional<int32_t> cellWidth, cellHeight, bevel, shading, faceMode;
     std::optional<int32_t> lightBoost, brightnessRatio;
     std::optional<PadPoint> light, stretch;
@@ -57,10 +53,10 @@ ControlState defaultControls();
 // pads, G-Shading state, "x2", Antialiasing, background mode and colour.
 ControlState controlsFromBlock(const ParamBlock& block);
 
-// True when any control value is given (a sample counts).
+// True when any control value is given.
 bool hasOverrides(const ControlOverrides& overrides);
 
-// Applies the sample first, then every other given value to its control.
+// Applies every given value to its control.
 void applyOverrides(const ControlOverrides& overrides, ControlState& controls);
 
 // Packs the controls into `block` the way the dialog stores them after Apply: flags

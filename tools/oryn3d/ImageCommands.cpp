@@ -1,5 +1,5 @@
 // `oryn3d render` and `oryn3d preview`: options, checks, and the run from input file to output
-// file through the substitute host.
+// file through the substitute host; a render is remembered as the user preset "Last Used".
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -10,12 +10,17 @@
 #include <CLI/CLI.hpp>
 
 #include "params/ParamBlock.h"
+#include "params/PresetApply.h"
+#include "params/PresetStore.h"
 #include "plugin/HostApi.h"
 #include "tools/oryn3d/Commands.h"
+#include "tools/oryn3d/ControlArguments.h"
 #include "tools/oryn3d/ControlOptions.h"
 #include "tools/oryn3d/ImageIo.h"
 #include "tools/oryn3d/OutputFile.h"
+#include "tools/oryn3d/PresetDatabase.h"
 #include "tools/oryn3d/ToolHost.h"
+#include "tools/oryn3d/UserPresets.h"
 
 namespace oryn {
 
@@ -30,166 +35,9 @@ struct ImageRequest {
     std::string blockFile;
     std::string saveBlockFile;
     bool quiet = false;
-
-    std::string preset;
-    int32_t cellWidth = 0, cellHeight = 0, bevel = 0, shading = 0, faceMode = 0;
-    int32_t lightBoost = 0, brightnessRatio = 0;
-    std::string light, stretch, background;
-    std::string foregroundColor = "000000";
-    std::string backgroundColor = "FFFFFF";
-
-    // The control options, to tell which ones were given.
-    CLI::Option* presetOption = nullptr;
-    CLI::Option* cellWidthOption = nullptr;
-    CLI::Option* cellHeightOption = nullptr;
-    CLI::Option* bevelOption = nullptr;
-    CLI::Option* shadingOption = nullptr;
-    CLI::Option* lightOption = nullptr;
-    CLI::Option* stretchOption = nullptr;
-    CLI::Option* faceOption = nullptr;
-    CLI::Option* stretchDoubleOption = nullptr;
-    CLI::Option* noStretchDoubleOption = nullptr;
-    CLI::Option* lightBoostOption = nullptr;
-    CLI::Option* brightnessRatioOption = nullptr;
-    CLI::Option* antialiasOption = nullptr;
-    CLI::Option* noAntialiasOption = nullptr;
-    CLI::Option* backgroundOption = nullptr;
+    bool noRemember = false;
+    ControlArguments controls;
 };
-
-bool given(const CLI::Option* option)
-{
-    return option != nullptr && option->count() > 0;
-}
-
-// A whole number in lo..hi. The description is what --help shows as the value's range.
-CLI::Validator inRange(int32_t lo, int32_t hi)
-{
-    const std::string range = std::to_string(lo) + ".." + std::to_string(hi);
-    return CLI::Validator(
-        [lo, hi, range](std::string& text) -> std::string {
-            int32_t value = 0;
-            if (parseNumberInRange(text, lo, hi, value) == 0)
-                return std::string();
-            return "'" + text + "' is not a whole number in " + range;
-        },
-        range);
-}
-
-CLI::Validator padPoint()
-{
-    return CLI::Validator(
-        [](std::string& text) -> std::string {
-            PadPoint point{};
-            std::string error;
-            return parsePadPoint(text, 0, PadAxisMax, point, error) == 0 ? std::string() : error;
-        },
-        "X,Y each 0.." + std::to_string(PadAxisMax));
-}
-
-CLI::Validator colorWord()
-{
-    return CLI::Validator(
-        [](std::string& text) -> std::string {
-            uint32_t word = 0;
-            if (parseColorWord(text, word) == 0)
-                return std::string();
-            return "'" + text + "' is not a colour RRGGBB (six hexadecimal digits)";
-        },
-        "RRGGBB");
-}
-
-CLI::Validator backgroundChoice()
-{
-    return CLI::Validator(
-        [](std::string& text) -> std::string {
-            BackgroundChoice choice{};
-            std::string error;
-            return parseBackground(text, choice, error) == 0 ? std::string() : error;
-        },
-        "foreground|background|transparent|RRGGBB");
-}
-
-CLI::Validator presetName()
-{
-    return CLI::Validator(
-        [](std::string& text) -> std::string {
-            if (findSample(text) != 0)
-                return std::string();
-            return "unknown preset '" + text + "'; the presets are " + sampleNameList();
-        },
-        "NAME");
-}
-
-void addControlOptions(CLI::App& command, ImageRequest& q)
-{
-    const std::string group =
-        "Controls (unless given: the dialog's opening state, that is preset Orystone, light "
-        "boost 30, brightness ratio 20, antialiasing on, background C0C0C0)";
-    q.presetOption = command
-                         .add_option("--preset", q.preset,
-                                     "Sample preset to start from (see 'oryn3d presets list'); "
-                                     "default Orystone")
-                         ->check(presetName())
-                         ->group(group);
-    q.cellWidthOption = command
-                            .add_option("--cell-width", q.cellWidth,
-                                        "Cell width in preview pixels (scaled to the image)")
-                            ->check(inRange(0, CellSizeMax))
-                            ->group(group);
-    q.cellHeightOption = command
-                             .add_option("--cell-height", q.cellHeight,
-                                         "Cell height in preview pixels (scaled to the image)")
-                             ->check(inRange(0, CellSizeMax))
-                             ->group(group);
-    q.bevelOption = command.add_option("--bevel", q.bevel, "Bevel width")
-                        ->check(inRange(0, BevelMax))
-                        ->group(group);
-    q.shadingOption = command.add_option("--shading", q.shading, "Shading strength, 50 = none")
-                          ->check(inRange(0, ShadingMax))
-                          ->group(group);
-    q.lightOption = command.add_option("--light", q.light, "Light direction pad, 25,25 = centre")
-                        ->check(padPoint())
-                        ->group(group);
-    q.stretchOption = command.add_option("--stretch", q.stretch, "Stretch pad, 25,25 = centre")
-                          ->check(padPoint())
-                          ->group(group);
-    q.faceOption = command.add_option("--face", q.faceMode, "G-Shading button state")
-                       ->check(inRange(0, FaceModeMax))
-                       ->group(group);
-    q.stretchDoubleOption =
-        command.add_flag("--x2", "Double the stretch (the \"x2\" box)")->group(group);
-    q.noStretchDoubleOption = command.add_flag("--no-x2", "Single stretch")
-                                  ->excludes(q.stretchDoubleOption)
-                                  ->group(group);
-    q.lightBoostOption = command.add_option("--light-boost", q.lightBoost, "Light Boosting")
-                             ->check(inRange(0, LightCorrectionMax))
-                             ->group(group);
-    q.brightnessRatioOption =
-        command.add_option("--brightness-ratio", q.brightnessRatio, "Brightness Ratio")
-            ->check(inRange(0, LightCorrectionMax))
-            ->group(group);
-    q.antialiasOption =
-        command.add_flag("--antialias", "Antialias selection and image edges (default)")
-            ->group(group);
-    q.noAntialiasOption = command.add_flag("--no-antialias", "No antialiasing")
-                              ->excludes(q.antialiasOption)
-                              ->group(group);
-    q.backgroundOption =
-        command
-            .add_option("--background", q.background,
-                        "Background where no cell covers the image: the host's foreground or "
-                        "background colour, transparency (RGBA images), or a colour")
-            ->check(backgroundChoice())
-            ->group(group);
-    command.add_option("--foreground-color", q.foregroundColor, "The host's foreground colour")
-        ->check(colorWord())
-        ->capture_default_str()
-        ->group(group);
-    command.add_option("--background-color", q.backgroundColor, "The host's background colour")
-        ->check(colorWord())
-        ->capture_default_str()
-        ->group(group);
-}
 
 void addCommonOptions(CLI::App& command, ImageRequest& q)
 {
@@ -211,44 +59,12 @@ void addCommonOptions(CLI::App& command, ImageRequest& q)
         ->type_name("FILE");
     command.add_option("--save-block", q.saveBlockFile, "Write the 64-byte record that was used")
         ->type_name("FILE");
+    if (!q.preview)
+        command.add_flag("--no-remember", q.noRemember,
+                         "Do not store these settings as the user preset 'Last Used' (a "
+                         "successful render stores them, so that --preset 'Last Used' repeats it)");
     command.add_flag("-q,--quiet", q.quiet, "No progress bar");
-    addControlOptions(command, q);
-}
-
-// The values of the control options that were given.
-ControlOverrides overridesOf(const ImageRequest& q)
-{
-    ControlOverrides o;
-    std::string unused;
-    if (given(q.presetOption))
-        o.sample = findSample(q.preset);
-    if (given(q.cellWidthOption))
-        o.cellWidth = q.cellWidth;
-    if (given(q.cellHeightOption))
-        o.cellHeight = q.cellHeight;
-    if (given(q.bevelOption))
-        o.bevel = q.bevel;
-    if (given(q.shadingOption))
-        o.shading = q.shading;
-    PadPoint point{};
-    if (given(q.lightOption) && parsePadPoint(q.light, 0, PadAxisMax, point, unused) == 0)
-        o.light = point;
-    if (given(q.stretchOption) && parsePadPoint(q.stretch, 0, PadAxisMax, point, unused) == 0)
-        o.stretch = point;
-    if (given(q.faceOption))
-        o.faceMode = q.faceMode;
-    if (given(q.stretchDoubleOption) || given(q.noStretchDoubleOption))
-        o.stretchDouble = given(q.stretchDoubleOption);
-    if (given(q.lightBoostOption))
-        o.lightBoost = q.lightBoost;
-    if (given(q.brightnessRatioOption))
-        o.brightnessRatio = q.brightnessRatio;
-    if (given(q.antialiasOption) || given(q.noAntialiasOption))
-        o.antialias = given(q.antialiasOption);
-    BackgroundChoice choice{};
-    if (given(q.backgroundOption) && parseBackground(q.background, choice, unused) == 0)
-        o.background = choice;
-    return o;
+    addControlOptions(command, q.controls);
 }
 
 // Reads a record file: exactly 64 bytes with a matching checksum. Returns 0, or 1 after
@@ -289,6 +105,48 @@ int reportCancel()
     return CancelExitStatus;
 }
 
+// What --preset names.
+struct PresetStart {
+    bool given = false;
+    PresetChoice choice;
+};
+
+// Looks --preset up before the image is read, opening `store` when the command needs it: for a
+// name that is not a sample, and for a render that is remembered as "Last Used". Returns 0, or 1
+// after reporting the problem.
+int lookUpPreset(const ImageRequest& q, PresetDatabase& store, PresetStart& start)
+{
+    const bool remember = !q.preview && !q.noRemember;
+    PresetName name;
+    start.given = presetGiven(q.controls);
+    if (start.given &&
+        takePresetName("--preset " + q.controls.preset, q.controls.preset, name) != 0)
+        return 1;
+    const bool userPreset = start.given && (name.userMarked || findSample(name.name) == 0);
+    if (remember || userPreset) {
+        std::string error;
+        if (openPresetStore(store, error) != 0) {
+            const bool withoutStore = remember && !userPreset;
+            reportError(error + (withoutStore ? "; --no-remember renders without the store" : ""));
+            return 1;
+        }
+    }
+    std::string error;
+    if (start.given && findPreset(name, store, start.choice, error) != 0) {
+        reportError("--preset " + q.controls.preset + ": " + error);
+        return 1;
+    }
+    return 0;
+}
+
+void warnDamagedPreset(const PresetChoice& choice)
+{
+    reportWarning("user preset '" + choice.stored.name +
+                  "' fails its checksum; applying Orystone with light boost " +
+                  std::to_string(DefaultLightBoost) + " and brightness ratio " +
+                  std::to_string(DefaultBrightnessRatio) + " instead");
+}
+
 // The run itself, with libvips started. Every check comes before the render, so that a long
 // render is not wasted on a mistake found afterwards.
 int runImageCommand(const ImageRequest& q)
@@ -303,6 +161,21 @@ int runImageCommand(const ImageRequest& q)
     const bool haveBlock = !q.blockFile.empty();
     if (haveBlock && loadBlock(q.blockFile, block) != 0)
         return ExitFailure;
+
+    PresetDatabase store;
+    PresetStart preset;
+    if (lookUpPreset(q, store, preset) != 0)
+        return ExitFailure;
+    // The last-used record is where the plug-in starts from, background and Antialiasing
+    // included, and a repeat renders it as stored. Given together with --block, or when it is
+    // damaged, it is applied like any other user preset.
+    bool haveRecord = haveBlock;
+    if (preset.given && !haveBlock && preset.choice.kind == PresetChoice::Kind::User &&
+        isLastUsedName(preset.choice.stored.name) && checksumOk(preset.choice.stored.block)) {
+        block = preset.choice.stored.block;
+        haveRecord = true;
+        preset.given = false;
+    }
 
     LoadedImage image;
     std::vector<std::string> warnings;
@@ -338,21 +211,25 @@ int runImageCommand(const ImageRequest& q)
     if (cancelRequested())
         return reportCancel();
 
-    // Without --block the controls start as the dialog opens; with it, a record given as it is
-    // stays byte for byte what is rendered, and one with overrides is packed again.
-    const ControlOverrides overrides = overridesOf(q);
-    ControlState controls = haveBlock ? controlsFromBlock(block) : defaultControls();
-    if (!haveBlock || hasOverrides(overrides)) {
-        applyOverrides(overrides, controls);
-        packAsApplied(controls, block);
-    }
-
+    // Without a record the controls start as the dialog opens; a record given as it is stays
+    // byte for byte what is rendered, and one with a preset or options is packed again.
     HostImage host;
     host.image = &raster;
     host.mask = q.mask.empty() ? nullptr : &mask;
-    parseColorWord(q.foregroundColor, host.foreColor);
-    parseColorWord(q.backgroundColor, host.backColor);
+    host.foreColor = foregroundWord(q.controls);
+    host.backColor = backgroundWord(q.controls);
     host.showProgress = !q.quiet && isatty(STDERR_FILENO) != 0;
+    const int32_t planesUsed = raster.bands > 4 ? 4 : raster.bands;
+
+    const ControlOverrides overrides = overridesOf(q.controls);
+    ControlState controls = haveRecord ? controlsFromBlock(block) : defaultControls();
+    if (preset.given &&
+        applyPresetChoice(preset.choice, controls, planesUsed, host.foreColor, host.backColor) != 0)
+        warnDamagedPreset(preset.choice);
+    if (!haveRecord || preset.given || hasOverrides(overrides)) {
+        applyOverrides(overrides, controls);
+        packAsApplied(controls, block);
+    }
 
     OutputFile imageFile;
     OutputFile blockFile;
@@ -392,6 +269,14 @@ int runImageCommand(const ImageRequest& q)
     }
     if (!q.saveBlockFile.empty() && blockFile.commit(error) != 0) {
         reportError("--save-block " + q.saveBlockFile + ": " + error);
+        return ExitFailure;
+    }
+
+    // Only a render that reached its output is remembered, as the plug-in stores the record
+    // only when the user confirmed it.
+    if (!q.preview && !q.noRemember &&
+        store.write(LastUsedName, lastUsedRecord(block, planesUsed), error) != 0) {
+        reportError(error + "; the image was written but not stored as 'Last Used'");
         return ExitFailure;
     }
     return 0;

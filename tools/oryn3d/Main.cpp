@@ -15,6 +15,11 @@ void reportError(const std::string& text)
     std::fprintf(stderr, "oryn3d: %s\n", text.c_str());
 }
 
+void reportWarning(const std::string& text)
+{
+    std::fprintf(stderr, "oryn3d: warning: %s\n", text.c_str());
+}
+
 } // namespace oryn
 
 int main(int argc, char** argv)
@@ -25,7 +30,8 @@ int main(int argc, char** argv)
     app.footer("Examples:\n"
                "  oryn3d render photo.jpg -o relief.jpg --preset Roof\n"
                "  oryn3d preview photo.jpg -o preview.png\n"
-               "  oryn3d presets list\n"
+               "  oryn3d presets save Mine --preset Roof --bevel 20 --with-light\n"
+               "  oryn3d render photo.jpg -o again.jpg --preset \"Last Used\"\n"
                "Run 'oryn3d COMMAND --help' for a command's options.");
     std::function<int()> run;
     addImageCommands(app, run);
