@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/RenderEngine.h"
+#include "params/SamplePresets.h"
 #include "plugin/HostApi.h"
 
 namespace {
@@ -23,21 +24,30 @@ constexpr int32_t ImageHeight = 3000;
 // A sample preset as the dialog leaves it: the nine values of the sample, with Light Boosting 30
 // and Brightness Ratio 20 as the dialog opens.
 struct Sample {
-    const char* name;
+    std::string name;
     int32_t width, height, bevel, shading, lightX, lightY, stretchX, stretchY, faceMode, x2;
 };
 
-const Sample Samples[] = {
-    {"Jalousie", 150, 10, 5, 35, 25, 45, 50, 25, 0, 0},
-    {"Herring-Bone", 12, 30, 10, 99, 25, 25, 0, 50, 2, 1},
-    {"Orystone", 35, 55, 0, 50, 45, 32, 50, 0, 0, 0},
-    {"Front Bricks", 15, 15, 40, 30, 40, 40, 50, 50, 2, 1},
-    {"Roof", 10, 130, 40, 40, 45, 30, 40, 0, 2, 0},
-    {"Embossed Wrapper", 30, 10, 50, 100, 25, 25, 25, 25, 2, 0},
-    {"Jabot", 35, 39, 0, 50, 15, 45, 0, 50, 0, 0},
-    {"Gutters", 30, 60, 50, 99, 25, 40, 45, 45, 1, 1},
-    {"Cellulary", 10, 10, 10, 55, 15, 35, 5, 5, 1, 0},
-};
+// Sample k (1-based) as the module's string table defines it.
+Sample sampleOf(int k)
+{
+    oryn::ControlState c{};
+    oryn::applySample(k, c);
+    char name[oryn::PresetStringSize];
+    oryn::sampleDisplayName(k, name, sizeof name);
+    std::string trimmed = name;
+    while (!trimmed.empty() && trimmed.back() == ' ')
+        trimmed.pop_back();
+    return {trimmed, c.padX[1], c.padY[0], c.padX[2],       c.padX[3],      c.padX[5],
+            c.padY[5], c.padX[4], c.padY[4], c.faceMode, c.stretchDouble};
+}
+
+const std::vector<Sample> Samples = [] {
+    std::vector<Sample> samples;
+    for (int k = 1; k <= 9; ++k)
+        samples.push_back(sampleOf(k));
+    return samples;
+}();
 constexpr int32_t LightBoosting = 30;
 constexpr int32_t BrightnessRatio = 20;
 
