@@ -15,6 +15,7 @@ enum : int16_t {
     userCanceledErr = -128,
     filterBadParameters = -30100,
     filterBadMode = -30101,
+    errPlugInHostInsufficient = -30900,
 };
 
 // Selectors passed to ENTRYPOINT.
@@ -73,7 +74,25 @@ struct AboutRecord {
     char reserved[244];
 };
 
-struct ColorServicesInfo;
+// A colour services request (natural alignment). For a choose-colour request in RGB, the
+// components 0..2 carry red, green and blue (0..255) in and out; the reserved pointers are null.
+struct ColorServicesInfo {
+    int32_t infoSize; // sizeof(ColorServicesInfo) of the caller's build
+    int16_t selector; // 0 choose, 1 convert, 2 sample point, 3 special colour
+    int16_t sourceSpace;
+    int16_t resultSpace; // -1 chosen space, 0 RGB
+    Boolean resultGamutInfoValid;
+    Boolean resultInGamut;
+    void* reservedSourceSpaceInfo;
+    void* reservedResultSpaceInfo;
+    int16_t colorComponents[4];
+    void* reserved;
+    union {
+        void* pickerPrompt; // Str255*, may be null
+        void* globalSamplePoint;
+        int32_t specialColorID; // 0 foreground, 1 background
+    } selectorParameter;
+};
 
 // Callbacks: cdecl on 32-bit Windows (the compiler's default for these pointer types), the single
 // convention on x64. TestAbortProc's result is one byte; only its low byte is defined.
@@ -300,3 +319,8 @@ static_assert(offsetof(Rect, top) == 0 && offsetof(Rect, left) == 2 && offsetof(
 static_assert(offsetof(AboutRecord, platformData) == 0, "AboutRecord starts with platformData");
 static_assert(sizeof(AboutRecord) == (sizeof(void*) == 4 ? 256 : 272), "AboutRecord size");
 static_assert(sizeof(PlatformData) == sizeof(void*), "PlatformData holds one pointer");
+static_assert(sizeof(ColorServicesInfo) == (sizeof(void*) == 4 ? 36 : 56), "ColorServicesInfo size");
+static_assert(offsetof(ColorServicesInfo, colorComponents) == (sizeof(void*) == 4 ? 20 : 32),
+              "ColorServicesInfo colorComponents offset");
+static_assert(offsetof(ColorServicesInfo, selectorParameter) == (sizeof(void*) == 4 ? 32 : 48),
+              "ColorServicesInfo selectorParameter offset");

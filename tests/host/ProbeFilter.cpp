@@ -16,21 +16,6 @@ constexpr int16_t ProbeMismatch = -1001;  // the host served other samples than 
 constexpr int16_t ProbeHostFault = -1002; // the host broke the protocol in another way
 constexpr int16_t ProbeUnknownMode = -1003;
 
-// Colour services request, natural alignment.
-struct ProbeColorInfo {
-    int32_t infoSize;
-    int16_t selector;
-    int16_t sourceSpace;
-    int16_t resultSpace;
-    Boolean resultGamutInfoValid;
-    Boolean resultInGamut;
-    void* reservedSourceSpaceInfo;
-    void* reservedResultSpaceInfo;
-    int16_t colorComponents[4];
-    void* reserved;
-    void* selectorParameter;
-};
-
 // Tiled run state: the band and plane being processed between start and the continue calls.
 constexpr int32_t BandRows = 7;
 int32_t tileBand = 0;
@@ -283,7 +268,7 @@ int16_t startBounds(FilterRecord& r)
 
 int16_t startPick(FilterRecord& r)
 {
-    ProbeColorInfo info = {};
+    ColorServicesInfo info = {};
     info.infoSize = sizeof info;
     info.selector = 0; // choose a colour
     info.sourceSpace = 0;
@@ -293,10 +278,10 @@ int16_t startPick(FilterRecord& r)
     info.colorComponents[2] = 3;
     int dummy = 0;
     info.reserved = &dummy;
-    OSErr result = r.colorServices(reinterpret_cast<ColorServicesInfo*>(&info));
+    OSErr result = r.colorServices(&info);
     report("pick reserved -> %d", result);
     info.reserved = nullptr;
-    result = r.colorServices(reinterpret_cast<ColorServicesInfo*>(&info));
+    result = r.colorServices(&info);
     report("pick -> %d (%d,%d,%d)", result, info.colorComponents[0], info.colorComponents[1],
            info.colorComponents[2]);
     return noErr;

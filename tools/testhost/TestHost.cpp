@@ -29,32 +29,6 @@ namespace {
 #define ORYN_CALLED_BACK
 #endif
 
-// Result codes the host answers with that the module's own header does not need.
-constexpr OSErr errPlugInHostInsufficient = -30900;
-
-// Colour services request as hosts lay it out (natural alignment, 36 bytes on x86, 56 on x64).
-struct HostColorServicesInfo {
-    int32_t infoSize;
-    int16_t selector; // 0 choose, 1 convert, 2 sample point, 3 special colour
-    int16_t sourceSpace;
-    int16_t resultSpace; // -1 chosen space, 0 RGB
-    Boolean resultGamutInfoValid;
-    Boolean resultInGamut;
-    void* reservedSourceSpaceInfo; // must be null
-    void* reservedResultSpaceInfo; // must be null
-    int16_t colorComponents[4];    // RGB: 0..255 in components 0..2
-    void* reserved;                // must be null
-    union {
-        void* pickerPrompt; // Str255*, may be null
-        void* globalSamplePoint;
-        int32_t specialColorID; // 0 foreground, 1 background
-    } selectorParameter;
-};
-static_assert(sizeof(HostColorServicesInfo) == (sizeof(void*) == 4 ? 36 : 56),
-              "ColorServicesInfo size");
-static_assert(offsetof(HostColorServicesInfo, colorComponents) == (sizeof(void*) == 4 ? 20 : 32),
-              "ColorServicesInfo colorComponents offset");
-
 // Value written into the result slot before each call: a selector that answers nothing leaves it.
 constexpr int16_t ResultSentinel = 0x7777;
 // Bytes of guard after the record and the about record, to catch writes past their end.
@@ -963,14 +937,14 @@ ORYN_CALLED_BACK OSErr hostColorServices(ColorServicesInfo* request)
 {
     HostRun& run = *activeRun;
     ++run.colorCalls;
-    auto* info = reinterpret_cast<HostColorServicesInfo*>(request);
+    ColorServicesInfo* info = request;
     if (info == nullptr) {
         say("color null -> %d", paramErr);
         return paramErr;
     }
-    if (info->infoSize < int32_t(sizeof(HostColorServicesInfo))) {
+    if (info->infoSize < int32_t(sizeof(ColorServicesInfo))) {
         say("color infoSize %d below %u -> %d", int(info->infoSize),
-            unsigned(sizeof(HostColorServicesInfo)), errPlugInHostInsufficient);
+            unsigned(sizeof(ColorServicesInfo)), errPlugInHostInsufficient);
         return errPlugInHostInsufficient;
     }
     if (info->reservedSourceSpaceInfo != nullptr || info->reservedResultSpaceInfo != nullptr ||
