@@ -3,17 +3,7 @@
 // Each pixel of the rectangle is placed in its cell, shaded and sampled from the source, with
 // progress and abort every eight rows.
 //
-// Contract beyond the argument list (both callers keep it; the fuzz test checks the rest):
-// - src, dst, mask and previewAlpha cover every pixel of the rectangle at their row distances,
-//   and in preview mode dst also holds the 300 x 300 square; src and dst do not overlap.
-// - Nothing else is assumed about the arguments. A bytesPerPixel below 1 renders nothing and
-//   returns 0. A null context or record means no mask and 3 planes or fewer; a null mask or
-//   previewAlpha is never read. A null progress is never called.
-// - Where the arithmetic leaves the integer range (huge offsets or cells, a shade near zero) the
-//   conversions saturate instead of being undefined, and a NaN source position is skipped like
-//   any position outside the rectangle.
-// - When a zoom denominator is zero (cells as large as the rectangle) or the rectangle lies at
-//   negative coordinates only, no pixel maps into the source: pass 2 skips every pixel.
+// The callers' side of the contract is stated with the declaration in RenderEngine.h.
 #include "engine/RenderEngine.h"
 
 #include <cmath>

@@ -22,6 +22,21 @@ constexpr int32_t PreviewSize = 300;
 
 // Renders the rectangle [left, right) x [top, bottom) of dst from src. Reads only haveMask and
 // planes of context->record. Allocates nothing and keeps no state.
+//
+// Contract beyond the argument list (both callers keep it; the fuzz test checks the rest):
+// - src, dst, mask and previewAlpha cover every pixel of the rectangle at their row distances,
+//   and in preview mode dst also holds the 300 x 300 square; src and dst do not overlap.
+// - Nothing else is assumed about the arguments. A bytesPerPixel below 1 renders nothing and
+//   returns 0. A null context or record means no mask and 3 planes or fewer; a null mask or
+//   previewAlpha is never read. A null progress is never called.
+// - Where the arithmetic leaves the integer range (huge offsets or cells, a shade near zero) the
+//   conversions saturate instead of being undefined, and a NaN source position is skipped like
+//   any position outside the rectangle.
+// - When a zoom denominator is zero (cells as large as the rectangle) or the rectangle lies at
+//   negative coordinates only, no pixel maps into the source: pass 2 skips every pixel.
+// - The render runs in the default floating-point mode (round to nearest, no flushing) whatever
+//   the caller's; the caller's mode is back for every progress call and on return.
+//
 // Returns 0, or the non-zero code from `progress` that stopped the render.
 int32_t RenderEngine(const ParamContext* context, int32_t cellHeight, int32_t cellWidth,
                      int32_t skewX, int32_t skewY, int32_t lightV, int32_t lightH, int32_t shading,
