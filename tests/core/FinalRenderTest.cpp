@@ -4,6 +4,7 @@
 #include "plugin/FinalRender.h"
 
 #include "engine/RenderEngine.h"
+#include "FakeHost.h"
 
 #include <gtest/gtest.h>
 
@@ -26,71 +27,18 @@ struct ByteSource {
 
 bool emptyRect(const Rect& r) { return r.top == 0 && r.left == 0 && r.bottom == 0 && r.right == 0; }
 
-// A substitute host with one image in memory. Buffers are exactly rows x columns x planes bytes.
-struct FakeHost {
-    FilterRecord record;
-    int32_t columns, rows, planes;
-    std::vector<uint8_t> in, out, mask;
-    bool giveIn = true, giveOut = true, giveMask = true;
-    int advanceCalls = 0;
-    Rect requestedIn{}, requestedOut{}, requestedMask{};
-    int abortCalls = 0;
-    int cancelOnCall = 0; // abortProc answers 1 on this call (1-based); 0 never
-    std::vector<std::pair<int32_t, int32_t>> reports;
-
-    static FakeHost* active;
-
-    FakeHost(int32_t columns, int32_t rows, int32_t planes, bool haveMask)
-        : columns(columns), rows(rows), planes(planes)
+// The final-render tests' host: random image bytes, and a mask of 255, 0 and random values.
+struct RandomHost : FakeHost {
+    RandomHost(int32_t columns, int32_t rows, int32_t planes, bool haveMask)
+        : FakeHost(columns, rows, planes, haveMask, 0x5A)
     {
-        std::memset(&record, 0, sizeof record);
-        record.imageSize.h = static_cast<int16_t>(columns);
-        record.imageSize.v = static_cast<int16_t>(rows);
-        record.planes = static_cast<int16_t>(planes);
-        record.haveMask = haveMask ? 1 : 0;
-        record.advanceState = &advance;
-        record.abortProc = &abort;
-        record.progressProc = &progress;
-        const int32_t used = planes > 4 ? 4 : planes;
-        const size_t pixels = columns > 0 && rows > 0 ? size_t(columns) * rows : 0;
         ByteSource bytes{static_cast<uint32_t>(columns * 7 + rows)};
-        in.resize(pixels * (used > 0 ? used : 0));
         for (uint8_t& b : in)
             b = bytes.next();
-        out.assign(in.size(), 0x5A);
-        mask.resize(haveMask ? pixels : 0);
         for (size_t i = 0; i < mask.size(); ++i)
             mask[i] = static_cast<uint8_t>(i % 3 == 0 ? 255 : i % 3 == 1 ? 0 : bytes.next());
-        active = this;
     }
-    ~FakeHost() { active = nullptr; }
-
-    static OSErr advance()
-    {
-        FakeHost& h = *active;
-        FilterRecord& r = h.record;
-        ++h.advanceCalls;
-        h.requestedIn = r.inRect;
-        h.requestedOut = r.outRect;
-        h.requestedMask = r.maskRect;
-        const int32_t bpp = r.inHiPlane - r.inLoPlane + 1;
-        r.inData = h.giveIn && !h.in.empty() ? h.in.data() : nullptr;
-        r.outData = h.giveOut && !h.out.empty() ? h.out.data() : nullptr;
-        r.inRowBytes = r.outRowBytes = h.columns * bpp;
-        const bool maskWanted = r.maskRect.right > r.maskRect.left;
-        r.maskData = maskWanted && h.giveMask && !h.mask.empty() ? h.mask.data() : nullptr;
-        r.maskRowBytes = h.columns;
-        return noErr;
-    }
-    static Boolean abort()
-    {
-        FakeHost& h = *active;
-        ++h.abortCalls;
-        return h.abortCalls == h.cancelOnCall ? 1 : 0;
-    }
-    static void progress(int32_t done, int32_t total) { active->reports.emplace_back(done, total); }
 };
-FakeHost* FakeHost::active = nullptr;
 
 int32_t neverStop(const ParamContext*, int32_t, int32_t) { return 0; }
 
@@ -169,7 +117,7 @@ TEST(FinalRenderTest, BackgroundColourByModeAndPlanes)
 
 TEST(FinalRenderTest, RequestsTheWholeImage)
 {
-    FakeHost host(37, 21, 4, false);
+    RandomHost host(37, 21, 4, false);
     host.record.maskRect = Rect{1, 2, 3, 4}; // left over from an earlier request
     ASSERT_EQ(requestWholeImage(&host.record, 4), noErr);
     EXPECT_EQ(host.advanceCalls, 1);
@@ -185,7 +133,7 @@ TEST(FinalRenderTest, RequestsTheWholeImage)
     EXPECT_EQ(host.record.outLoPlane, 0);
     EXPECT_EQ(host.record.outHiPlane, 3);
 
-    FakeHost masked(37, 21, 3, true);
+    RandomHost masked(37, 21, 3, true);
     ASSERT_EQ(requestWholeImage(&masked.record, 3), noErr);
     EXPECT_EQ(std::memcmp(&masked.requestedMask, &masked.requestedIn, sizeof(Rect)), 0);
     EXPECT_EQ(masked.record.inHiPlane, 2);
@@ -205,7 +153,7 @@ TEST(FinalRenderTest, RequestFailsWithoutData)
         {false, true, true, true, false, memFullErr},
     };
     for (const Case& c : cases) {
-        FakeHost host(8, 8, 3, c.haveMask);
+        RandomHost host(8, 8, 3, c.haveMask);
         host.giveIn = c.giveIn;
         host.giveOut = c.giveOut;
         host.giveMask = c.giveMask;
@@ -218,7 +166,7 @@ TEST(FinalRenderTest, RequestFailsWithoutData)
 
 TEST(FinalRenderTest, ProgressReportsUnlessTheHostCancels)
 {
-    FakeHost host(8, 8, 3, false);
+    RandomHost host(8, 8, 3, false);
     ParamBlock block = defaultParamBlock();
     ParamContext context{&block, &host.record};
     host.cancelOnCall = 2;
@@ -239,7 +187,7 @@ TEST(FinalRenderTest, ProgressReportsUnlessTheHostCancels)
 
 TEST(FinalRenderTest, SetupCapsPlanesAndLowersTheMode)
 {
-    FakeHost five(30, 20, 5, false);
+    RandomHost five(30, 20, 5, false);
     ParamBlock block = blockWith({}, {}, 0, 0, Transparent, 0x00336699u);
     RunSetup s = setupRun(five.record, block, 0);
     EXPECT_EQ(s.planesUsed, 4);
@@ -248,7 +196,7 @@ TEST(FinalRenderTest, SetupCapsPlanesAndLowersTheMode)
     EXPECT_EQ(s.pickerColor, 0x00336699u);
     EXPECT_EQ(s.imageScale, 1.0f);
 
-    FakeHost three(1000, 500, 3, false);
+    RandomHost three(1000, 500, 3, false);
     s = setupRun(three.record, block, 0);
     EXPECT_EQ(s.planesUsed, 3);
     EXPECT_EQ(s.currentMode, Picker);
@@ -256,7 +204,7 @@ TEST(FinalRenderTest, SetupCapsPlanesAndLowersTheMode)
     EXPECT_EQ(s.resolvedColor, 0xFF336699u);
     EXPECT_EQ(s.imageScale, 3.3333335f);
 
-    FakeHost two(30, 20, 2, false);
+    RandomHost two(30, 20, 2, false);
     s = setupRun(two.record, block, 0);
     EXPECT_EQ(s.planesUsed, 2);
     EXPECT_EQ(s.resolvedColor, 0xFFC0C0C0u);
@@ -268,7 +216,7 @@ TEST(FinalRenderTest, RecordMapsOntoTheEngineArguments)
     // truncates: cells 17 x 1.6 = 27.2 and 13 x 1.6 = 20.8; with "x2" skewX = (25 - 5) x 2 = 40 and
     // skewY = (12 - 25) x 2 = -26; rowOffset = trunc(26 x 1.6 x 13 x 0.02) = trunc(10.816) = 10,
     // colOffset = trunc(40 x 17 x 1.6 x 0.02) = trunc(21.76) = 21.
-    FakeHost host(480, 150, 3, false);
+    RandomHost host(480, 150, 3, false);
     const uint8_t fore[4] = {10, 20, 30, 0};
     std::memcpy(host.record.foreColor, fore, 4);
     ParamBlock block = blockWith({{1, 13}, {2, 25}, {3, 80}, {4, 5}, {5, 10}, {6, 30}, {7, 20}},
@@ -294,7 +242,7 @@ TEST(FinalRenderTest, OffsetOfOneInDecimalTruncatesToZero)
 {
     // skewX = 50 and padY[0] x imageScale = 1: 50 x 1 x 1 x 0.02 is just below 1 in single
     // precision, so colOffset is 0; rowOffset likewise with skewY = -50 and padX[1] = 1.
-    FakeHost host(40, 30, 3, false);
+    RandomHost host(40, 30, 3, false);
     ParamBlock block = blockWith({{1, 1}, {3, 50}, {4, 0}, {5, 25}}, {{0, 1}, {4, 0}, {5, 25}},
                                  4, 0, Picker, 0xFF808080u);
     const Expected e{1, 1, 50, -50, 0, 0, 0, 0, 0, 0.0f, 0, 0, 0, 2, 0xFF808080u, 3};
@@ -312,7 +260,7 @@ TEST(FinalRenderTest, OffsetOfOneInDecimalTruncatesToZero)
 TEST(FinalRenderTest, FourPlanesWithMaskAndTransparentBackground)
 {
     // Six planes count as four: four bytes per pixel in, out and to the engine.
-    FakeHost host(64, 40, 6, true);
+    RandomHost host(64, 40, 6, true);
     ParamBlock block = blockWith({{1, 9}, {2, 30}, {3, 20}, {4, 30}, {5, 40}, {6, 0}, {7, 0}},
                                  {{0, 7}, {4, 30}, {5, 5}}, 2, 1, Transparent, 0xFF00FF00u);
     // skewX = 25 - 30 = -5, skewY = 30 - 25 = 5: both offsets are 0.
@@ -326,7 +274,7 @@ TEST(FinalRenderTest, FourPlanesWithMaskAndTransparentBackground)
 
 TEST(FinalRenderTest, CancelStopsAtTheRowAndKeepsTheFill)
 {
-    FakeHost host(40, 50, 3, false);
+    RandomHost host(40, 50, 3, false);
     host.cancelOnCall = 2; // the second check, before row 15
     // skewX = 25: colOffset = trunc(25 x 8 x 1 x 0.02) = trunc(3.9999999) = 3.
     ParamBlock block = blockWith({{1, 6}, {3, 70}, {4, 0}, {5, 30}}, {{0, 8}, {4, 25}, {5, 20}},
@@ -351,14 +299,14 @@ TEST(FinalRenderTest, CancelStopsAtTheRowAndKeepsTheFill)
 TEST(FinalRenderTest, ReplayWithoutUsableImage)
 {
     {
-        FakeHost host(20, 10, 3, false);
+        RandomHost host(20, 10, 3, false);
         host.giveOut = false;
         ParamBlock block = defaultParamBlock();
         EXPECT_EQ(replayBlock(&host.record, block), memFullErr);
         EXPECT_TRUE(emptyRect(host.record.inRect));
     }
     {
-        FakeHost host(20, 10, 3, false);
+        RandomHost host(20, 10, 3, false);
         host.giveIn = false;
         ParamBlock block = defaultParamBlock();
         EXPECT_EQ(replayBlock(&host.record, block), memFullErr);
@@ -367,14 +315,14 @@ TEST(FinalRenderTest, ReplayWithoutUsableImage)
     }
     {
         // No planes at all: refused before anything is requested.
-        FakeHost host(20, 10, 0, false);
+        RandomHost host(20, 10, 0, false);
         ParamBlock block = defaultParamBlock();
         EXPECT_EQ(replayBlock(&host.record, block), filterBadMode);
         EXPECT_EQ(host.advanceCalls, 0);
     }
     {
         // An empty image: the host hands over no buffers.
-        FakeHost host(0, 10, 3, false);
+        RandomHost host(0, 10, 3, false);
         ParamBlock block = defaultParamBlock();
         EXPECT_EQ(replayBlock(&host.record, block), memFullErr);
     }
@@ -399,7 +347,7 @@ TEST(FinalRenderTest, OneAndTwoPlanesRenderTheirPlanesAsInAnRgbImage)
         // One fake host is active at a time: the few-plane run first, then the RGB one.
         std::vector<uint8_t> fewIn, fewOut;
         {
-            FakeHost few(24, 17, planes, false);
+            RandomHost few(24, 17, planes, false);
             // Below three planes the background is the default grey whatever the mode.
             ParamBlock fewBlock = block;
             fewBlock.backgroundMode = Foreground;
@@ -409,7 +357,7 @@ TEST(FinalRenderTest, OneAndTwoPlanesRenderTheirPlanesAsInAnRgbImage)
             fewIn = few.in;
             fewOut = few.out;
         }
-        FakeHost rgb(24, 17, 3, false);
+        RandomHost rgb(24, 17, 3, false);
         for (size_t p = 0; p < size_t(24 * 17); ++p)
             for (int32_t j = 0; j < planes; ++j)
                 rgb.in[p * 3 + j] = fewIn[p * planes + j];
@@ -427,7 +375,7 @@ TEST(FinalRenderTest, OneAndTwoPlanesRenderTheirPlanesAsInAnRgbImage)
 
 TEST(FinalRenderTest, RenderFinalGuardsItsInputs)
 {
-    FakeHost host(20, 10, 3, false);
+    RandomHost host(20, 10, 3, false);
     ParamBlock block = defaultParamBlock();
     RunSetup setup = setupRun(host.record, block, 0);
     ParamContext context{&block, &host.record};

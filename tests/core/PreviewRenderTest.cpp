@@ -3,6 +3,7 @@
 #include "ui/PreviewRender.h"
 
 #include "plugin/FinalRender.h"
+#include "FakeHost.h"
 
 #include <gtest/gtest.h>
 
@@ -13,58 +14,23 @@
 namespace oryn {
 namespace {
 
-// A host with one image of `planes` interleaved planes and an optional mask, in buffers of
-// exactly their size. Plane p of pixel (x, y) holds pattern(p, x, y); the mask is plane 4.
-struct PreviewHost {
-    FilterRecord record;
-    int32_t columns, rows, planes;
-    std::vector<uint8_t> in, out, mask;
-    bool giveData = true;
-    int advanceCalls = 0;
-
-    static PreviewHost* active;
-
+// A host whose plane p of pixel (x, y) holds pattern(p, x, y); the mask is plane 4.
+struct PatternHost : FakeHost {
     static uint8_t pattern(int32_t p, int32_t x, int32_t y)
     {
         return static_cast<uint8_t>((x * (3 + 2 * p) + y * (7 - p) + 40 * p) ^ (x * y >> 3));
     }
 
-    PreviewHost(int32_t columns, int32_t rows, int32_t planes, bool haveMask)
-        : columns(columns), rows(rows), planes(planes)
+    PatternHost(int32_t columns, int32_t rows, int32_t planes, bool haveMask)
+        : FakeHost(columns, rows, planes, haveMask, 0x77)
     {
-        std::memset(&record, 0, sizeof record);
-        record.imageSize.h = static_cast<int16_t>(columns);
-        record.imageSize.v = static_cast<int16_t>(rows);
-        record.planes = static_cast<int16_t>(planes);
-        record.haveMask = haveMask ? 1 : 0;
-        record.advanceState = &advance;
-        in.resize(size_t(columns) * rows * planes);
-        out.assign(in.size(), 0x77);
         for (int32_t y = 0; y < rows; ++y)
-            for (int32_t x = 0; x < columns; ++x)
+            for (int32_t x = 0; x < columns; ++x) {
                 for (int32_t p = 0; p < planes; ++p)
                     in[(size_t(y) * columns + x) * planes + p] = pattern(p, x, y);
-        if (haveMask) {
-            mask.resize(size_t(columns) * rows);
-            for (int32_t y = 0; y < rows; ++y)
-                for (int32_t x = 0; x < columns; ++x)
+                if (haveMask)
                     mask[size_t(y) * columns + x] = pattern(4, x, y);
-        }
-        active = this;
-    }
-    ~PreviewHost() { active = nullptr; }
-
-    static OSErr advance()
-    {
-        PreviewHost& h = *active;
-        ++h.advanceCalls;
-        FilterRecord& r = h.record;
-        r.inData = h.giveData ? h.in.data() : nullptr;
-        r.outData = h.giveData ? h.out.data() : nullptr;
-        r.inRowBytes = r.outRowBytes = h.columns * (r.inHiPlane + 1);
-        r.maskData = r.maskRect.right > 0 && !h.mask.empty() ? h.mask.data() : nullptr;
-        r.maskRowBytes = h.columns;
-        return noErr;
+            }
     }
 
     // The value a halving reduction gives plane p at preview pixel (x, y): each pass truncates.
@@ -75,7 +41,6 @@ struct PreviewHost {
         return (top + bottom) / 2;
     }
 };
-PreviewHost* PreviewHost::active = nullptr;
 
 std::unique_ptr<PreviewBuffers> zeroBuffers() { return std::make_unique<PreviewBuffers>(); }
 
@@ -112,7 +77,7 @@ TEST(PreviewRenderTest, AreaFollowsTheTruncatedScale)
 
 TEST(PreviewRenderTest, ThreePlanesLandInBlueGreenRedOrder)
 {
-    PreviewHost host(600, 400, 3, false);
+    PatternHost host(600, 400, 3, false);
     auto buffers = zeroBuffers();
     PreviewArea area{-1, -1, -1, -1};
     ASSERT_EQ(previewTransfer(&host.record, 3, computeImageScale(600, 400), *buffers, area), noErr);
@@ -124,9 +89,9 @@ TEST(PreviewRenderTest, ThreePlanesLandInBlueGreenRedOrder)
     for (int32_t y = 0; y < 200; ++y) {
         for (int32_t x = 0; x < 300; ++x) {
             const uint8_t* px = buffers->previewSource + y * PreviewRowBytes + x * 3;
-            ASSERT_EQ(px[2], PreviewHost::halved(0, x, y)) << "red at " << x << "," << y;
-            ASSERT_EQ(px[1], PreviewHost::halved(1, x, y)) << "green at " << x << "," << y;
-            ASSERT_EQ(px[0], PreviewHost::halved(2, x, y)) << "blue at " << x << "," << y;
+            ASSERT_EQ(px[2], PatternHost::halved(0, x, y)) << "red at " << x << "," << y;
+            ASSERT_EQ(px[1], PatternHost::halved(1, x, y)) << "green at " << x << "," << y;
+            ASSERT_EQ(px[0], PatternHost::halved(2, x, y)) << "blue at " << x << "," << y;
         }
     }
     EXPECT_TRUE(allZero(buffers->previewSource + 200 * PreviewRowBytes, 100 * PreviewRowBytes));
@@ -137,17 +102,17 @@ TEST(PreviewRenderTest, ThreePlanesLandInBlueGreenRedOrder)
 
 TEST(PreviewRenderTest, FourthPlaneAndMaskFillTheirBuffers)
 {
-    PreviewHost host(600, 400, 4, true);
+    PatternHost host(600, 400, 4, true);
     auto buffers = zeroBuffers();
     PreviewArea area{};
     ASSERT_EQ(previewTransfer(&host.record, 4, computeImageScale(600, 400), *buffers, area), noErr);
     for (int32_t y = 0; y < 200; ++y) {
         for (int32_t x = 0; x < 300; ++x) {
             ASSERT_EQ(buffers->previewSource[y * PreviewRowBytes + x * 3 + 2],
-                      PreviewHost::halved(0, x, y));
-            ASSERT_EQ(buffers->previewAlpha[y * PreviewSize + x], PreviewHost::halved(3, x, y))
+                      PatternHost::halved(0, x, y));
+            ASSERT_EQ(buffers->previewAlpha[y * PreviewSize + x], PatternHost::halved(3, x, y))
                 << x << "," << y;
-            ASSERT_EQ(buffers->previewMask[y * PreviewSize + x], PreviewHost::halved(4, x, y))
+            ASSERT_EQ(buffers->previewMask[y * PreviewSize + x], PatternHost::halved(4, x, y))
                 << x << "," << y;
         }
     }
@@ -157,14 +122,14 @@ TEST(PreviewRenderTest, FourthPlaneAndMaskFillTheirBuffers)
 TEST(PreviewRenderTest, OneAndTwoPlanesShowTheFirstAsGrey)
 {
     for (int32_t planes : {1, 2}) {
-        PreviewHost host(600, 400, planes, false);
+        PatternHost host(600, 400, planes, false);
         auto buffers = zeroBuffers();
         PreviewArea area{};
         ASSERT_EQ(previewTransfer(&host.record, planes, 2.0f, *buffers, area), noErr);
         for (int32_t y = 0; y < 200; ++y) {
             for (int32_t x = 0; x < 300; ++x) {
                 const uint8_t* px = buffers->previewSource + y * PreviewRowBytes + x * 3;
-                const int32_t grey = PreviewHost::halved(0, x, y);
+                const int32_t grey = PatternHost::halved(0, x, y);
                 ASSERT_EQ(px[0], grey);
                 ASSERT_EQ(px[1], grey);
                 ASSERT_EQ(px[2], grey);
@@ -177,8 +142,9 @@ TEST(PreviewRenderTest, OneAndTwoPlanesShowTheFirstAsGrey)
 TEST(PreviewRenderTest, TransferFailuresLeaveTheBuffers)
 {
     {
-        PreviewHost host(600, 400, 3, false);
-        host.giveData = false;
+        PatternHost host(600, 400, 3, false);
+        host.giveIn = false;
+        host.giveOut = false;
         auto buffers = zeroBuffers();
         PreviewArea area{};
         EXPECT_EQ(previewTransfer(&host.record, 3, 2.0f, *buffers, area), memFullErr);
@@ -186,7 +152,7 @@ TEST(PreviewRenderTest, TransferFailuresLeaveTheBuffers)
     }
     {
         // A scale that would overfill the 300 x 300 buffers is refused before any request.
-        PreviewHost host(600, 400, 3, false);
+        PatternHost host(600, 400, 3, false);
         auto buffers = zeroBuffers();
         PreviewArea area{};
         EXPECT_EQ(previewTransfer(&host.record, 3, 1.0f, *buffers, area), paramErr);
@@ -194,10 +160,10 @@ TEST(PreviewRenderTest, TransferFailuresLeaveTheBuffers)
     }
     {
         // Scratch rows shorter than the source rows would be overrun.
-        PreviewHost host(60, 40, 3, false);
+        PatternHost host(60, 40, 3, false);
         host.record.advanceState = [] {
-            PreviewHost::advance();
-            PreviewHost::active->record.outRowBytes -= 3;
+            FakeHost::advance();
+            FakeHost::active->record.outRowBytes -= 3;
             return OSErr(noErr);
         };
         auto buffers = zeroBuffers();
@@ -215,7 +181,7 @@ int32_t stopAtOnce(const ParamContext*, int32_t, int32_t) { return 1; }
 
 TEST(PreviewRenderTest, RenderPassesTheControlsInPreviewUnits)
 {
-    PreviewHost host(200, 150, 4, true);
+    PatternHost host(200, 150, 4, true);
     auto buffers = zeroBuffers();
     PreviewArea area{};
     ASSERT_EQ(previewTransfer(&host.record, 4, computeImageScale(200, 150), *buffers, area), noErr);
