@@ -198,6 +198,24 @@ int recognise(sqlite3* db, Shape& shape, std::string& reason)
     return 0;
 }
 
+// Starts a transaction (`mode` is "BEGIN" or "BEGIN IMMEDIATE") and checks that the file is ours
+// or empty. Returns 0, or 1 with the reason, naming the file, in `error`.
+int beginRecognised(sqlite3* db, Transaction& transaction, const char* mode,
+                    const std::string& path, Shape& shape, std::string& error)
+{
+    std::string reason;
+    int rc = transaction.begin(mode);
+    if (rc != SQLITE_OK) {
+        error = path + ": " + describe(db, rc);
+        return 1;
+    }
+    if (recognise(db, shape, reason) != 0) {
+        error = path + ": " + reason;
+        return 1;
+    }
+    return 0;
+}
+
 // Reads a row's record column. Returns 0, or 1 when it is not exactly one record.
 int recordOf(sqlite3_stmt* stmt, int column, ParamBlock& block)
 {
@@ -337,16 +355,9 @@ int PresetDatabase::list(std::vector<StoredPreset>& presets, std::string& error)
         return 0;
     Transaction transaction(db);
     Shape shape = Shape::Empty;
-    std::string reason;
-    int rc = transaction.begin("BEGIN");
-    if (rc != SQLITE_OK) {
-        error = filePath + ": " + describe(db, rc);
+    if (beginRecognised(db, transaction, "BEGIN", filePath, shape, error) != 0)
         return 1;
-    }
-    if (recognise(db, shape, reason) != 0) {
-        error = filePath + ": " + reason;
-        return 1;
-    }
+    int rc = SQLITE_OK;
     if (shape == Shape::Ours) {
         Statement s;
         rc = sqlite3_prepare_v2(db, "SELECT name, record FROM presets ORDER BY position", -1,
@@ -385,16 +396,9 @@ StoreResult PresetDatabase::read(const std::string& name, StoredPreset& preset, 
         return StoreResult::NotFound;
     Transaction transaction(db);
     Shape shape = Shape::Empty;
-    std::string reason;
-    int rc = transaction.begin("BEGIN");
-    if (rc != SQLITE_OK) {
-        error = filePath + ": " + describe(db, rc);
+    if (beginRecognised(db, transaction, "BEGIN", filePath, shape, error) != 0)
         return StoreResult::Failed;
-    }
-    if (recognise(db, shape, reason) != 0) {
-        error = filePath + ": " + reason;
-        return StoreResult::Failed;
-    }
+    int rc = SQLITE_OK;
     if (shape == Shape::Empty)
         return StoreResult::NotFound;
 
@@ -432,18 +436,11 @@ int PresetDatabase::write(const std::string& name, const ParamBlock& block, std:
         return 1;
     Transaction transaction(db);
     Shape shape = Shape::Empty;
-    std::string reason;
     // IMMEDIATE takes the write lock at once, so two writers queue up instead of one of them
     // failing when it upgrades a read lock.
-    int rc = transaction.begin("BEGIN IMMEDIATE");
-    if (rc != SQLITE_OK) {
-        error = filePath + ": " + describe(db, rc);
+    if (beginRecognised(db, transaction, "BEGIN IMMEDIATE", filePath, shape, error) != 0)
         return 1;
-    }
-    if (recognise(db, shape, reason) != 0) {
-        error = filePath + ": " + reason;
-        return 1;
-    }
+    int rc = SQLITE_OK;
     if (shape == Shape::Empty) {
         const std::string create = std::string(CreateSql) +
                                    "PRAGMA application_id = " + std::to_string(StoreApplicationId) +
@@ -481,16 +478,9 @@ StoreResult PresetDatabase::remove(const std::string& name, std::string& error)
         return StoreResult::NotFound;
     Transaction transaction(db);
     Shape shape = Shape::Empty;
-    std::string reason;
-    int rc = transaction.begin("BEGIN IMMEDIATE");
-    if (rc != SQLITE_OK) {
-        error = filePath + ": " + describe(db, rc);
+    if (beginRecognised(db, transaction, "BEGIN IMMEDIATE", filePath, shape, error) != 0)
         return StoreResult::Failed;
-    }
-    if (recognise(db, shape, reason) != 0) {
-        error = filePath + ": " + reason;
-        return StoreResult::Failed;
-    }
+    int rc = SQLITE_OK;
     if (shape == Shape::Empty)
         return StoreResult::NotFound;
 
