@@ -14,7 +14,7 @@
 
 #include "engine/RenderEngine.h"
 #include "params/SamplePresets.h"
-#include "plugin/HostApi.h"
+#include "host/HostApi.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 #endif
 
 #include "engine/RenderMath.h"
-#include "plugin/HostApi.h"
+#include "host/HostApi.h"
 
 namespace oryn {
 

@@ -2,7 +2,7 @@
 #include "params/PresetApply.h"
 
 #include "params/SamplePresets.h"
-#include "plugin/FinalRender.h"
+#include "host/RunSetup.h"
 
 namespace oryn {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "params/ParamBlock.h"
-#include "plugin/HostApi.h"
+#include "host/HostApi.h"
 
 namespace oryn {
 

@@ -5,31 +5,11 @@
 
 #include <cstdint>
 
-#include "plugin/HostApi.h"
+#include "host/HostApi.h"
+#include "host/RunSetup.h"
 #include "params/ParamBlock.h"
 
 namespace oryn {
-
-// v when v >= 0, else 0.
-int32_t clampNonNegative(int32_t v);
-// -v when v < 0, else 0.
-int32_t negativePart(int32_t v);
-
-// Factor from preview pixels to image pixels: the larger of columns and rows times the
-// single-precision 0.0033333334, stored as float, at least 1.0.
-float computeImageScale(int32_t columns, int32_t rows);
-
-// The host's foreColor or backColor as a colour word, alpha marker forced to 0xFF.
-uint32_t hostColorWord(const FilterColor& color);
-
-// The background colour the engine gets for a mode and plane count. Returns `previous` for a mode
-// outside 0..3 (the colour is then left as it was).
-uint32_t resolveBackgroundColor(int32_t mode, int32_t planes, const FilterRecord& record,
-                                uint32_t pickerColor, uint32_t previous);
-
-// Asks the host for the whole image (planes 0..planes-1 in and out, and the whole mask when the
-// host has one) through advanceState. Returns noErr, or memFullErr when a buffer is missing.
-int16_t requestWholeImage(FilterRecord* record, int32_t planes);
 
 // Engine progress callback of the final render: asks the host's abortProc, then reports to its
 // progressProc. Returns 0, or userCanceledErr when the host reports a cancel.

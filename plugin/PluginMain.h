@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "plugin/HostApi.h"
+#include "host/HostApi.h"
 
 extern "C" {
 // The one export hosts call: selector, the host record, an unused data slot, the result.

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "params/ParamBlock.h"
-#include "plugin/HostApi.h"
+#include "host/HostApi.h"
 
 namespace oryn {
 

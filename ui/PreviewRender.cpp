@@ -2,7 +2,7 @@
 // preview-mode render over them.
 #include "ui/PreviewRender.h"
 
-#include "plugin/FinalRender.h"
+#include "host/RunSetup.h"
 #include "ui/PreviewReduce.h"
 
 namespace oryn {

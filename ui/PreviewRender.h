@@ -6,7 +6,7 @@
 
 #include "engine/RenderEngine.h"
 #include "params/ParamBlock.h"
-#include "plugin/HostApi.h"
+#include "host/HostApi.h"
 
 namespace oryn {
 

@@ -8,7 +8,7 @@
 
 #include "ReferenceEngine.h"
 #include "engine/RenderEngine.h"
-#include "plugin/HostApi.h"
+#include "host/HostApi.h"
 
 namespace oryn {
 namespace {

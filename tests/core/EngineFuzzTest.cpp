@@ -16,7 +16,7 @@
 
 #include "ReferenceEngine.h"
 #include "engine/RenderEngine.h"
-#include "plugin/HostApi.h"
+#include "host/HostApi.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>

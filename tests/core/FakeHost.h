@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "plugin/HostApi.h"
+#include "host/HostApi.h"
 
 namespace oryn {
 

@@ -6,7 +6,7 @@
 
 #include <cmath>
 
-#include "plugin/HostApi.h"
+#include "host/HostApi.h"
 
 namespace oryn {
 namespace {

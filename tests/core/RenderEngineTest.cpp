@@ -12,7 +12,7 @@
 #include "ReferenceEngine.h"
 #include "engine/RenderEngine.h"
 #include "engine/RenderMath.h"
-#include "plugin/HostApi.h"
+#include "host/HostApi.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

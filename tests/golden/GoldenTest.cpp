@@ -21,7 +21,7 @@
 
 #include "ReferenceEngine.h"
 #include "engine/RenderEngine.h"
-#include "plugin/HostApi.h"
+#include "host/HostApi.h"
 
 namespace oryn {
 namespace {

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "plugin/HostApi.h"
+#include "host/HostApi.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "params/ParamBlock.h"
 #include "params/PresetApply.h"
 #include "params/PresetStore.h"
-#include "plugin/HostApi.h"
+#include "host/HostApi.h"
 #include "tools/oryn3d/Commands.h"
 #include "tools/oryn3d/ControlArguments.h"
 #include "tools/oryn3d/ControlOptions.h"

@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "plugin/FinalRender.h"
-#include "plugin/HostApi.h"
+#include "host/HostApi.h"
 #include "ui/PreviewRender.h"
 
 namespace oryn {

@@ -8,7 +8,7 @@
 #include "params/PresetStore.h"
 #include "params/SamplePresets.h"
 #include "plugin/FinalRender.h"
-#include "plugin/HostApi.h"
+#include "host/HostApi.h"
 #include "tools/oryn3d/ControlOptions.h"
 
 namespace oryn {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/HostApi.h"
+#include "host/HostApi.h"
 #include "tools/testhost/ImageFile.h"
 #include "tools/testhost/PiplReader.h"
 
