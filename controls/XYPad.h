@@ -1,0 +1,51 @@
+// The two-axis drag pad: a marker dragged with the left button inside a track, giving an integer
+// value pair. Windowless: the owner hands it a canvas and the dialog's mouse messages.
+#pragma once
+
+#include <cstdint>
+
+#include "controls/Canvas.h"
+
+namespace oryn {
+
+// flags bits.
+constexpr int32_t PadRuler = 0x01;
+constexpr int32_t PadCentred = 0x02;
+constexpr int32_t PadShowValue = 0x04;
+constexpr int32_t PadSprite = 0x10;
+
+// The 8 x 8 sprite marker: 0 is transparent, any other byte b is the colour red b.
+extern const uint8_t padSprite[64];
+
+class XYPad {
+public:
+    XYPad(int32_t left, int32_t top, int32_t rangeX, int32_t rangeY, int32_t x0, int32_t y0,
+          int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t flags, const char* label,
+          uint32_t captionBox);
+
+    void erase(Canvas& dc);
+    void draw(Canvas& dc);
+    // Returns 1 after a drag step or a double-click reset (the owner must repaint), else 0.
+    int32_t handleMouse(Canvas& dc, uint32_t message, uint32_t keyState, uint32_t position);
+
+    int32_t x;
+    int32_t y;
+    int32_t left;
+    int32_t top;
+    int32_t right;
+    int32_t bottom;
+    int32_t flags;
+    Point marker[3];
+    char label[32];
+    uint32_t captionBox;
+    int32_t grabbed;
+    Box eraseRect;
+    Point outline[4];
+    int32_t grabValueX;
+    int32_t grabValueY;
+    int32_t grabMouseX;
+    int32_t grabMouseY;
+    char valueText[8];
+};
+
+} // namespace oryn
