@@ -4,6 +4,7 @@
 # modules and shows, through the Windows test host under Wine, what a host sees when it loads each.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+trap 'echo "run-sample.sh: failed (status $?) at: $BASH_COMMAND" >&2' ERR
 
 bash scripts/setup.sh
 jobs=${ORYN_JOBS:-$(nproc)}
@@ -31,15 +32,20 @@ for preset in win32 win64; do
     cmake --build "build/$preset" -j "$jobs" --target oryn_module oryn_testhost
 done
 
-session=$(mktemp -d)
-trap 'scripts/wine-session.sh stop "$session" >/dev/null; rm -rf "$session"' EXIT
-scripts/wine-session.sh start "$session" >/dev/null
-export ORYN_WINE_DIR=$session/wine
-
-for pair in "win32 Oryn107.8bf" "win64 Oryn107-x64.8bf"; do
+# Each bitness runs in a Wine session of its own; the 64-bit one never needs 32-bit support.
+sessions=$(mktemp -d)
+trap 'for b in 32 64; do scripts/wine-session.sh stop "$sessions/$b" >/dev/null || true; done; rm -rf "$sessions"' EXIT
+for pair in "32 win32 Oryn107.8bf" "64 win64 Oryn107-x64.8bf"; do
     set -- $pair
-    echo "== $2 loaded by the $1 test host"
-    scripts/wine-run.sh "build/$1/tools/testhost/oryn-testhost.exe" --plugin "build/$1/$2" --info
+    scripts/wine-session.sh start "$sessions/$1" "$1" >/dev/null
+    if [ -f "$sessions/$1/wine/no32bit" ]; then
+        echo "== $3 was built (build/$2/$3) but cannot be loaded here: $(cat "$sessions/$1/wine/no32bit")"
+        echo
+        continue
+    fi
+    echo "== $3 loaded by the $2 test host"
+    ORYN_WINE_DIR=$sessions/$1/wine scripts/wine-run.sh "build/$2/tools/testhost/oryn-testhost.exe" \
+        --plugin "build/$2/$3" --info
     echo
 done
 echo "Rendered images: $PWD/$out/ (the input is $out/sample.png, one image per preset, and the"

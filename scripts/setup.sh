@@ -2,13 +2,14 @@
 # Installs what building and testing need on Debian 12 (run as root). Idempotent: packages already
 # present are not fetched again, so a second run takes a few seconds.
 set -euo pipefail
+trap 'echo "setup.sh: failed (status $?) at: $BASH_COMMAND" >&2' ERR
 
 packages=(
     cmake ninja-build g++ pkg-config
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     libvips-dev libcli11-dev libsqlite3-dev libstb-dev
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-    wine wine64 wine32:i386 xvfb xauth
+    wine wine64 wine32:i386 xvfb xauth icoutils
 )
 
 missing=()

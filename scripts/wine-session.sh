@@ -2,10 +2,17 @@
 # Starts or stops the Wine session of a build tree: an Xvfb display for programs that make
 # windows, a private Wine prefix, and one persistent wineserver so that each test program starts
 # quickly. `stop` ends the wineserver (and with it every Wine process of the prefix) and Xvfb.
-#   wine-session.sh start|stop BUILD_DIR
+#   wine-session.sh start|stop BUILD_DIR [32|64]
+# A 64-bit session uses Wine's 64-bit loader directly, in a 64-bit prefix, so it never needs
+# 32-bit support from the kernel. A 32-bit session first asks scripts/probe-32bit.sh; where the
+# machine cannot run 32-bit programs it starts nothing and records why, and scripts/wine-run.sh
+# then reports every 32-bit program run as skipped.
 set -eu
 action=$1
 dir=$(realpath -m "$2")/wine
+bits=${3:-64}
+scripts=$(dirname "$(realpath "$0")")
+. "$scripts/wine-env.sh"
 export WINEPREFIX=$dir/prefix
 export WINEDEBUG=-all
 
@@ -28,6 +35,13 @@ case $action in
 start)
     stop_session
     mkdir -p "$dir"
+    echo "$bits" >"$dir/bits"
+    rm -f "$dir/no32bit"
+    if [ "$bits" = 32 ] && ! answer=$("$scripts/probe-32bit.sh"); then
+        echo "${answer#no: }" >"$dir/no32bit"
+        echo "wine-session: 32-bit Windows programs are skipped: ${answer#no: }"
+        exit 0
+    fi
     # Xvfb picks a free display number and writes it to the descriptor we hand it.
     rm -f "$dir/displayfd"
     Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/displayfd" >/dev/null 2>&1 &
@@ -43,20 +57,26 @@ start)
     fi
     echo ":$(tr -d '\n' <"$dir/displayfd")" >"$dir/display"
     export DISPLAY=$(cat "$dir/display")
+    wine_select "$bits"
     # The persistent server first, so that wineboot and every test program attach to it.
     mkdir -p "$WINEPREFIX"
     wineserver -p >/dev/null 2>&1 </dev/null
     # A new prefix takes several seconds; an existing one is only brought up to date.
     # Without a network Wine would look for its .NET and HTML engine installers; tests need neither.
-    WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
-    echo "wine-session: prefix $WINEPREFIX, display $DISPLAY"
+    if ! WINEDLLOVERRIDES="mscoree,mshtml=" "$WINELOADER" wineboot.exe -i >"$dir/wineboot.log" 2>&1; then
+        echo "wine-session: wineboot failed in $WINEPREFIX (see $dir/wineboot.log):" >&2
+        tail -n 5 "$dir/wineboot.log" >&2
+        stop_session
+        exit 1
+    fi
+    echo "wine-session: $bits-bit, prefix $WINEPREFIX, display $DISPLAY"
     ;;
 stop)
     stop_session
     echo "wine-session: stopped"
     ;;
 *)
-    echo "usage: wine-session.sh start|stop BUILD_DIR" >&2
+    echo "usage: wine-session.sh start|stop BUILD_DIR [32|64]" >&2
     exit 2
     ;;
 esac
