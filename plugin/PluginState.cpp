@@ -7,6 +7,5 @@ void* currentRecord = nullptr;
 void* parentWindow = nullptr;
 int32_t silentReplay = 1;
 int32_t useDefaults = 0;
-ControlState dialogControls = {};
 
 } // namespace oryn

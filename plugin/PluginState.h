@@ -23,7 +23,4 @@ extern int32_t silentReplay;
 // State of one filter run.
 extern int32_t useDefaults;   // 1 when the last-used record was missing or invalid
 
-// The dialog's controls as plain values: pads, G-Shading state, "x2", Antialiasing, background.
-extern ControlState dialogControls;
-
 } // namespace oryn

@@ -9,6 +9,7 @@
 #include "params/PresetStore.h"
 #include "plugin/FinalRender.h"
 #include "plugin/PluginState.h"
+#include "ui/MainDialogWin32.h"
 
 namespace oryn {
 
@@ -21,10 +22,8 @@ const char DialogFailedText[] = "Can't load dialog box!\n";
 // dialogResult), or 1 when it could not be made; the user has then been told.
 int runMainDialog(ParamContext& context)
 {
-    // The dialog procedure and the "samples" template come with the main dialog; until the module
-    // carries them, creating the dialog fails here and the user is told so.
     INT_PTR created = DialogBoxParamA(static_cast<HINSTANCE>(moduleInstance), MainDialogName,
-                                      static_cast<HWND>(parentWindow), nullptr,
+                                      static_cast<HWND>(parentWindow), mainDialogProc,
                                       reinterpret_cast<LPARAM>(&context));
     if (created == 0)
         return 0;
@@ -67,14 +66,10 @@ int16_t runStart(FilterRecord* record)
             return userCanceledErr;
         if (dialogResult != 0)
             return static_cast<int16_t>(dialogResult);
-        // The confirmed controls become the last-used record, with the picker colour beside the
+        // What the dialog showed becomes the last-used record, with the picker colour beside the
         // mode. The dialog has already obtained the image for its preview.
         currentFlags = currentMode == Picker ? (LastUsedRecord | BackgroundSaved) : LastUsedRecord;
-        dialogControls.currentMode = currentMode;
-        dialogControls.currentFlags = currentFlags;
-        dialogControls.pickerColor = pickerColor;
-        dialogControls.resolvedColor = resolvedColor;
-        packParams(block, dialogControls, 8);
+        packParams(block, dialogControlState(), 8);
         writeValue(LastUsedName, &block, ParamBlockSize);
     } else {
         dialogResult = requestWholeImage(record, planesUsed);

@@ -4,6 +4,22 @@
 
 #define IDR_PIPL 16000
 
+/* Controls of the main dialog (SAMPLES) and the save dialog (SAVE). */
+#define IDC_APPLY 1
+#define IDC_CANCEL 2
+#define IDC_DELETE 3
+#define IDC_ANTIALIAS 1004
+#define IDC_PRESET_LIST 1014
+#define IDC_PREVIEW_FRAME 1017
+#define IDC_STRETCH_FRAME 1018
+#define IDC_SHADING_FRAME 1019
+#define IDC_SWATCH 1021
+#define IDC_BACKGROUND 1026
+#define IDC_STRETCH_DOUBLE 1027
+#define IDC_SAVE_BACKGROUND 1034
+#define IDC_SAVE_LIGHT 1035
+#define IDC_LINK_AREA 4000
+
 #include "params/SamplePresetText.h"
 
 #endif

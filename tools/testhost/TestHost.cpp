@@ -73,6 +73,7 @@ struct Options {
     int32_t maxSpace = 1 << 30;
     int32_t loopLimit = 100000;
     int32_t autoCloseMs = -1;
+    std::string windowMap; // --window-map FILE
     uint32_t hostSig = fourCharCode("8BIM");
     std::string storeRecord; // file whose bytes become the stored "Last Used" value
     bool clearStore = false;
@@ -240,6 +241,10 @@ const char HelpText[] =
     "Windows:\n"
     "  --parent           pass a real top-level window as platformData->hwnd (default 0)\n"
     "  --no-platform-data pass a null platformData\n"
+    "  --window-map FILE  append to FILE, for every dialog or message box of this process that\n"
+    "                     appears, its screen client origin and size and each child control's\n"
+    "                     id, class and client rectangle, then 'end'; 'closed' when it goes.\n"
+    "                     Scripts that drive the dialogs with real input read it.\n"
     "  --auto-close-ms N  N ms after a dialog or message box of this process appears, report\n"
     "                     its caption, owner and text and press its default button\n"
     "\n"
@@ -440,6 +445,10 @@ int parseOptions(int argc, char** argv, Options& options, bool& help)
             }
         } else if (arg == "--clear-store") {
             options.clearStore = true;
+        } else if (arg == "--window-map") {
+            if (!needValue())
+                return 1;
+            options.windowMap = next;
         } else if (arg == "--show-store") {
             options.showStore = true;
         } else if (arg == "--host-sig") {
@@ -1295,6 +1304,105 @@ ORYN_CALLED_BACK DWORD WINAPI runCloser(void* context)
     return 0;
 }
 
+// --window-map: where each dialog of this process and its controls are on the screen, so that a
+// script can send real mouse input to them through the window system.
+struct Mapper {
+    std::string path;
+    HANDLE stop = nullptr;
+    std::vector<HWND> mapped;
+    std::vector<HWND> alive;
+};
+
+void mapLine(FILE* file, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(file, format, args);
+    va_end(args);
+    std::fputc('\n', file);
+}
+
+ORYN_CALLED_BACK BOOL CALLBACK mapChild(HWND child, LPARAM context)
+{
+    FILE* file = reinterpret_cast<FILE*>(context);
+    HWND dialog = GetAncestor(child, GA_ROOT);
+    RECT rect;
+    GetWindowRect(child, &rect);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+    char className[32] = {};
+    GetClassNameA(child, className, sizeof className);
+    const int id = GetDlgCtrlID(child);
+    char text[256] = {};
+    GetWindowTextA(child, text, sizeof text);
+    mapLine(file, "control %d %s %ld %ld %ld %ld %s %s", id, className, long(rect.left),
+            long(rect.top), long(rect.right), long(rect.bottom),
+            IsWindowVisible(child) ? "visible" : "hidden", quoted(text).c_str());
+    if (lstrcmpiA(className, "ComboBox") == 0) {
+        LRESULT item = SendMessageA(child, CB_GETITEMHEIGHT, 0, 0);
+        LRESULT count = SendMessageA(child, CB_GETCOUNT, 0, 0);
+        mapLine(file, "combo %d itemheight %ld count %ld", id, long(item), long(count));
+    }
+    return TRUE;
+}
+
+ORYN_CALLED_BACK BOOL CALLBACK mapTopWindow(HWND window, LPARAM context)
+{
+    auto& mapper = *reinterpret_cast<Mapper*>(context);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    char className[32] = {};
+    GetClassNameA(window, className, sizeof className);
+    if (process != GetCurrentProcessId() || !IsWindowVisible(window) ||
+        std::strcmp(className, "#32770") != 0)
+        return TRUE;
+    mapper.alive.push_back(window);
+    for (HWND seen : mapper.mapped)
+        if (seen == window)
+            return TRUE;
+    mapper.mapped.push_back(window);
+    FILE* file = std::fopen(mapper.path.c_str(), "a");
+    if (file == nullptr)
+        return TRUE;
+    char caption[512] = {};
+    GetWindowTextA(window, caption, sizeof caption);
+    POINT origin = {0, 0};
+    ClientToScreen(window, &origin);
+    RECT client;
+    GetClientRect(window, &client);
+    mapLine(file, "window %p caption %s client %ld %ld %ld %ld", static_cast<void*>(window),
+            quoted(caption).c_str(), long(origin.x), long(origin.y), long(client.right),
+            long(client.bottom));
+    EnumChildWindows(window, mapChild, reinterpret_cast<LPARAM>(file));
+    mapLine(file, "end");
+    std::fclose(file);
+    return TRUE;
+}
+
+ORYN_CALLED_BACK DWORD WINAPI runMapper(void* context)
+{
+    auto& mapper = *static_cast<Mapper*>(context);
+    while (WaitForSingleObject(mapper.stop, 20) == WAIT_TIMEOUT) {
+        mapper.alive.clear();
+        EnumWindows(mapTopWindow, reinterpret_cast<LPARAM>(&mapper));
+        for (size_t i = 0; i < mapper.mapped.size();) {
+            HWND window = mapper.mapped[i];
+            bool present = false;
+            for (HWND alive : mapper.alive)
+                present = present || alive == window;
+            if (present) {
+                ++i;
+                continue;
+            }
+            if (FILE* file = std::fopen(mapper.path.c_str(), "a")) {
+                mapLine(file, "closed %p", static_cast<void*>(window));
+                std::fclose(file);
+            }
+            mapper.mapped.erase(mapper.mapped.begin() + long(i));
+        }
+    }
+    return 0;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Runs
 
@@ -1552,8 +1660,23 @@ int runHost(int argc, char** argv)
         closerThread = CreateThread(nullptr, 0, runCloser, &closer, 0, nullptr);
     }
 
+    Mapper mapper;
+    HANDLE mapperThread = nullptr;
+    if (!options.windowMap.empty()) {
+        mapper.path = options.windowMap;
+        mapper.stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        mapperThread = CreateThread(nullptr, 0, runMapper, &mapper, 0, nullptr);
+    }
+
     int code = options.about ? runAbout(caller, platformPointer)
                              : runFilter(options, caller, platformPointer);
+
+    if (mapperThread != nullptr) {
+        SetEvent(mapper.stop);
+        WaitForSingleObject(mapperThread, INFINITE);
+        CloseHandle(mapperThread);
+        CloseHandle(mapper.stop);
+    }
 
     if (closerThread != nullptr) {
         SetEvent(closer.stop);

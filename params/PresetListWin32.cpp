@@ -1,0 +1,148 @@
+// The preset list: filling the combo boxes, applying an entry, and the save-preset dialog.
+#include "params/PresetListWin32.h"
+
+#include <cstring>
+
+#include "Resource.h"
+#include "controls/ControlsState.h"
+#include "controls/PreviewInput.h"
+#include "controls/RunState.h"
+#include "controls/Win32Canvas.h"
+#include "params/PresetApply.h"
+#include "params/PresetList.h"
+#include "params/PresetStore.h"
+#include "params/SamplePresets.h"
+
+namespace oryn {
+
+namespace {
+
+// A list text from the string table: the text before the "#", less the character just before it.
+void listText(int id, char* text)
+{
+    loadPresetString(id, text, PresetStringSize);
+    const char* marker = static_cast<const char*>(std::memchr(text, '#', std::strlen(text)));
+    if (marker != nullptr)
+        text[marker > text ? marker - text - 1 : 0] = '\0';
+}
+
+ControlState currentControls()
+{
+    ControlState state{};
+    for (int i = 0; i < PadCount; ++i) {
+        state.padX[i] = pads[i]->x;
+        state.padY[i] = pads[i]->y;
+    }
+    state.faceMode = button->state;
+    state.stretchDouble = stretchDouble;
+    state.antialias = antialias;
+    state.currentMode = currentMode;
+    state.currentFlags = currentFlags;
+    state.resolvedColor = resolvedColor;
+    state.pickerColor = pickerColor;
+    return state;
+}
+
+} // namespace
+
+void fillPresetList(HWND dialog, int listId, int saveMode)
+{
+    SendDlgItemMessageA(dialog, listId, CB_RESETCONTENT, 0, 0);
+    presetList.userPresetCount = 0;
+    char name[PresetNameWorkSize];
+    uint8_t scratch[PresetDataCapacity];
+    while (presetList.userPresetCount < PresetListLimit) {
+        name[0] = '\0';
+        if (queryValue(presetMachineRoot(), PresetKey, name, scratch, sizeof scratch,
+                       presetList.userPresetCount + 1) != 0)
+            break;
+        if (saveMode == 0)
+            decorateName(name, sizeof name);
+        SendDlgItemMessageA(dialog, listId, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
+        ++presetList.userPresetCount;
+    }
+    presetList.sampleCount = sampleCount(presetList.sampleCount);
+    presetList.presetCount = presetList.sampleCount + presetList.userPresetCount;
+    if (saveMode != 0)
+        return;
+    char text[PresetStringSize];
+    for (int k = 0; k <= presetList.sampleCount; ++k) {
+        listText(k + 2, text);
+        SendDlgItemMessageA(dialog, listId, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+    }
+}
+
+void applyPreset(int32_t n, const ParamContext& context)
+{
+    if (n < 0 || n >= presetList.presetCount || button == nullptr || context.block == nullptr ||
+        context.record == nullptr)
+        return;
+    // The paint's first pass may already hold the context; borrow it then, so that it is neither
+    // taken twice nor released under the paint.
+    const bool borrowed = controlDc != nullptr;
+    if (!borrowed)
+        acquireControlDc();
+
+    ControlState state = currentControls();
+    if (n < presetList.userPresetCount) {
+        char name[PresetNameCapacity] = "";
+        queryParamBlock(n + 1, name, *context.block);
+        applyUserPreset(*context.block, state, planesUsed, *context.record);
+    } else {
+        applySample(n - presetList.userPresetCount + 1, state);
+    }
+    Win32Canvas canvas(controlDc);
+    for (int i = 0; i < PadCount; ++i) {
+        pads[i]->erase(canvas);
+        pads[i]->x = state.padX[i];
+        pads[i]->y = state.padY[i];
+    }
+    button->state = state.faceMode;
+    stretchDouble = state.stretchDouble;
+    currentMode = state.currentMode;
+    pickerColor = state.pickerColor;
+    resolvedColor = state.resolvedColor;
+    currentFlags = state.currentFlags;
+
+    if (!borrowed)
+        releaseControlDc();
+}
+
+INT_PTR CALLBACK saveDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    switch (LOWORD(message)) {
+    case WM_INITDIALOG: {
+        fillPresetList(dialog, IDC_PRESET_LIST, 1);
+        char name[CurrentNameSize];
+        copyName(name, presetList.currentPresetName, CurrentNameSize - 1);
+        undecorateName(name);
+        SetDlgItemTextA(dialog, IDC_PRESET_LIST, name);
+        CheckDlgButton(dialog, IDC_SAVE_BACKGROUND, (currentFlags & BackgroundSaved) ? 1 : 0);
+        CheckDlgButton(dialog, IDC_SAVE_LIGHT, (currentFlags & LightSaved) ? 1 : 0);
+        deleteRequested = 0;
+        // Typing goes straight into the name field.
+        SetFocus(GetDlgItem(dialog, IDC_PRESET_LIST));
+        return 0;
+    }
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDC_CANCEL:
+            textBuffer[0] = '\0';
+            EndDialog(dialog, 0);
+            return 0;
+        case IDC_DELETE:
+            deleteRequested = 1;
+            [[fallthrough]];
+        case IDC_APPLY:
+            GetDlgItemTextA(dialog, IDC_PRESET_LIST, textBuffer, PresetNameLength + 1);
+            currentFlags = (IsDlgButtonChecked(dialog, IDC_SAVE_LIGHT) == BST_CHECKED ? LightSaved : 0) |
+                           (IsDlgButtonChecked(dialog, IDC_SAVE_BACKGROUND) == BST_CHECKED ? BackgroundSaved : 0);
+            EndDialog(dialog, 0);
+            return 0;
+        }
+        return 0;
+    }
+    return 0;
+}
+
+} // namespace oryn

@@ -1,0 +1,449 @@
+// The main dialog in a real window under Wine, driven at the message level where real input
+// cannot reach deterministically: the first paint and its order, the restarts of the preview,
+// the "x2" sync, the preset list's save and delete flows, the home page link, commands before the
+// first paint, and a second run in the same loaded module.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <thread>
+
+#include "FakeHost.h"
+#include "Resource.h"
+#include "controls/ControlsState.h"
+#include "controls/RunState.h"
+#include "params/PresetList.h"
+#include "params/PresetStore.h"
+#include "plugin/PluginMain.h"
+#include "plugin/PluginState.h"
+#include "ui/MainDialogWin32.h"
+
+namespace oryn {
+namespace {
+
+const char ScratchKey[] = "Software\\Oryn 3D Dialog Test";
+const char BrowserKey[] = "Software\\CLASSES\\http\\shell\\open\\command";
+
+// A photo-like test image: smooth gradients in every plane.
+void paintImage(FakeHost& host)
+{
+    const int32_t planes = host.planes > 4 ? 4 : host.planes;
+    for (int32_t y = 0; y < host.rows; ++y)
+        for (int32_t x = 0; x < host.columns; ++x)
+            for (int32_t p = 0; p < planes; ++p)
+                host.in[(size_t(y) * host.columns + x) * planes + p] =
+                    uint8_t((x * (p + 1) + y * (3 - p)) & 0xFF);
+}
+
+// Runs `step` on a second thread whenever a visible dialog of this process matches `match`;
+// stops after the first match.
+class Watcher {
+public:
+    Watcher(std::function<bool(HWND)> match, std::function<void(HWND)> step)
+        : thread([=] {
+              for (int i = 0; i < 500 && !stop; ++i) {
+                  HWND found = nullptr;
+                  EnumThreadWindowsAll(match, found);
+                  if (found != nullptr) {
+                      step(found);
+                      hits++;
+                      return;
+                  }
+                  Sleep(10);
+              }
+          })
+    {
+    }
+    ~Watcher()
+    {
+        stop = true;
+        thread.join();
+    }
+    std::atomic<int> hits{0};
+
+private:
+    struct Search {
+        const std::function<bool(HWND)>* match;
+        HWND found;
+    };
+    static BOOL CALLBACK visit(HWND w, LPARAM p)
+    {
+        auto* s = reinterpret_cast<Search*>(p);
+        DWORD process = 0;
+        GetWindowThreadProcessId(w, &process);
+        if (process == GetCurrentProcessId() && IsWindowVisible(w) && (*s->match)(w)) {
+            s->found = w;
+            return FALSE;
+        }
+        return TRUE;
+    }
+    static void EnumThreadWindowsAll(const std::function<bool(HWND)>& match, HWND& found)
+    {
+        Search search{&match, nullptr};
+        EnumWindows(visit, reinterpret_cast<LPARAM>(&search));
+        found = search.found;
+    }
+    std::atomic<bool> stop{false};
+    std::thread thread;
+};
+
+bool isSaveDialog(HWND w) { return GetDlgItem(w, IDC_SAVE_LIGHT) != nullptr; }
+bool isErrorBox(HWND w)
+{
+    char caption[32] = {};
+    GetWindowTextA(w, caption, sizeof caption);
+    return std::strcmp(caption, "ERROR") == 0;
+}
+
+// Answers the save dialog: types `name` and presses the button `id` (1 Save, 2 Cancel, 3 Delete).
+std::function<void(HWND)> answerSave(std::string name, int id)
+{
+    return [=](HWND w) {
+        SetDlgItemTextA(w, IDC_PRESET_LIST, name.c_str());
+        PostMessageA(w, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+    };
+}
+
+class MainDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        moduleInstance = GetModuleHandleA(nullptr);
+        RegDeleteTreeA(HKEY_CURRENT_USER, ScratchKey);
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, ScratchKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, &root, nullptr),
+                  ERROR_SUCCESS);
+        setPresetStoreRoots(root, root);
+    }
+    void TearDown() override
+    {
+        if (dialog != nullptr)
+            DestroyWindow(dialog);
+        setPresetStoreRoots(nullptr, nullptr);
+        RegCloseKey(root);
+        RegDeleteTreeA(HKEY_CURRENT_USER, ScratchKey);
+    }
+
+    // Opens the dialog as the start selector would, without waiting for its first paint.
+    void open(FakeHost& host)
+    {
+        paintImage(host);
+        context = ParamContext{&block, &host.record};
+        block = defaultParamBlock();
+        planesUsed = host.planes > 4 ? 4 : host.planes;
+        const RunSetup setup = setupRun(host.record, block, resolvedColor);
+        currentMode = setup.currentMode;
+        pickerColor = setup.pickerColor;
+        resolvedColor = setup.resolvedColor;
+        imageScale = setup.imageScale;
+        dialogResult = 12345;
+        dialog = CreateDialogParamA(moduleInstance, "SAMPLES", nullptr, mainDialogProc,
+                                    reinterpret_cast<LPARAM>(&context));
+        ASSERT_NE(dialog, nullptr);
+    }
+    void openAndPaint(FakeHost& host)
+    {
+        open(host);
+        UpdateWindow(dialog);
+        pump();
+        ASSERT_EQ(controlsReady, 1);
+    }
+    // Handles every pending message, posted paints included.
+    void pump()
+    {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+    // True when a paint was posted to the dialog (and takes it off the queue).
+    bool paintPosted()
+    {
+        ValidateRect(dialog, nullptr);
+        MSG msg;
+        return PeekMessageA(&msg, dialog, WM_PAINT, WM_PAINT, PM_REMOVE) != 0;
+    }
+    void select(int index)
+    {
+        SendDlgItemMessageA(dialog, IDC_PRESET_LIST, CB_SETCURSEL, index, 0);
+        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_PRESET_LIST, CBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_PRESET_LIST)));
+    }
+    std::string entry(int index)
+    {
+        char text[64] = {};
+        SendDlgItemMessageA(dialog, IDC_PRESET_LIST, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text));
+        return text;
+    }
+    bool stored(const char* name)
+    {
+        ParamBlock b;
+        char n[PresetNameCapacity];
+        std::strcpy(n, name);
+        return queryParamBlock(ReadRequest, n, b) == 0;
+    }
+
+    HKEY root = nullptr;
+    HWND dialog = nullptr;
+    ParamBlock block{};
+    ParamContext context{};
+};
+
+TEST_F(MainDialogTest, FirstPaintShowsTheTransferTextThenOpensOnOrystone)
+{
+    FakeHost host(640, 480, 3, false, 0);
+    open(host);
+    // At the moment the host is asked for the image, the wait text already stands at (50, 50).
+    static HWND watched;
+    static int inkAtRequest;
+    watched = dialog;
+    inkAtRequest = -1;
+    host.record.advanceState = [] {
+        HDC dc = GetDC(watched);
+        int ink = 0;
+        for (int y = 50; y < 63; ++y)
+            for (int x = 50; x < 200; ++x)
+                ink += GetPixel(dc, x, y) == RGB(0, 0, 0);
+        ReleaseDC(watched, dc);
+        inkAtRequest = ink;
+        return FakeHost::advance();
+    };
+    UpdateWindow(dialog);
+    pump();
+    ASSERT_EQ(controlsReady, 1);
+    EXPECT_GT(inkAtRequest, 50);
+    EXPECT_EQ(host.advanceCalls, 1);
+
+    // Empty store: nine samples and the save entry; "Orystone" with light correction 30/20.
+    EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_PRESET_LIST, CB_GETCOUNT, 0, 0), 10);
+    EXPECT_EQ(entry(9), "SAVE USER  PRESET");
+    EXPECT_EQ(currentSelection, 2);
+    EXPECT_STREQ(presetList.currentPresetName, "Orystone");
+    EXPECT_EQ(pads[1]->x, 35);
+    EXPECT_EQ(pads[0]->y, 55);
+    EXPECT_EQ(pads[6]->x, 30);
+    EXPECT_EQ(pads[7]->x, 20);
+    EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_ANTIALIAS), BST_CHECKED);
+    EXPECT_EQ(antialias, 1);
+    // The block holds what the controls show.
+    EXPECT_TRUE(checksumOk(block));
+    EXPECT_EQ(block.padX[1], 35);
+    EXPECT_EQ(block.padX[6], 30);
+    EXPECT_EQ(block.antialias, 1);
+
+    // The completed preview is on the screen, 1:1 at the frame's corner + 3.
+    HDC dc = GetDC(dialog);
+    const int32_t left = dialogRects.previewFrame.left + 3, top = dialogRects.previewFrame.top + 3;
+    int same = 0, total = 0;
+    for (int y = 0; y < 224; y += 7)
+        for (int x = 0; x < 299; x += 5) {
+            const uint8_t* p = previewBuffers.previewImage + y * 900 + x * 3;
+            same += GetPixel(dc, left + x, top + y) == RGB(p[2], p[1], p[0]);
+            ++total;
+        }
+    ReleaseDC(dialog, dc);
+    EXPECT_EQ(same, total);
+    EXPECT_EQ(restartCount, 0);
+}
+
+TEST_F(MainDialogTest, RestartCountThreeRestartsTheRenderTwice)
+{
+    FakeHost host(300, 300, 3, false, 0);
+    openAndPaint(host);
+    host.reports.clear();
+    restartCount = 3;
+    SendMessageA(dialog, WM_PAINT, 0, 10);
+    int starts = 0;
+    for (const auto& report : host.reports)
+        starts += report.first == 7;
+    EXPECT_EQ(starts, 3);
+    EXPECT_EQ(host.reports.back().first, 295);
+    EXPECT_EQ(restartCount, 0);
+}
+
+TEST_F(MainDialogTest, X2FromAPresetReachesItsBoxAtTheNextMessage)
+{
+    FakeHost host(300, 300, 3, false, 0);
+    openAndPaint(host);
+    EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_STRETCH_DOUBLE), BST_UNCHECKED);
+    stretchDouble = 1;
+    SendMessageA(dialog, WM_NULL, 0, 0);
+    EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_STRETCH_DOUBLE), BST_CHECKED);
+    EXPECT_EQ(stretchDoubleShown, 1);
+}
+
+TEST_F(MainDialogTest, SaveEntryCancelSaveAndDelete)
+{
+    FakeHost host(300, 300, 3, false, 0);
+    openAndPaint(host);
+    const int saveEntry = presetList.presetCount;
+    pads[3]->x = 77;
+
+    {   // Cancel: the previous entry stays, nothing is stored or repainted.
+        Watcher w(isSaveDialog, answerSave("Ignored", IDC_CANCEL));
+        select(saveEntry);
+        EXPECT_EQ(w.hits, 1);
+    }
+    EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_PRESET_LIST, CB_GETCURSEL, 0, 0), 2);
+    EXPECT_FALSE(stored("Ignored"));
+    EXPECT_FALSE(paintPosted());
+
+    {   // Save: stored with what the controls show, its entry selected, nothing applied.
+        Watcher w(isSaveDialog, answerSave("Deep Shade", IDC_APPLY));
+        select(saveEntry);
+        EXPECT_EQ(w.hits, 1);
+    }
+    ASSERT_TRUE(stored("Deep Shade"));
+    EXPECT_EQ(entry(0), ">Deep Shade");
+    EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_PRESET_LIST, CB_GETCURSEL, 0, 0), 0);
+    EXPECT_EQ(pads[3]->x, 77);
+    EXPECT_FALSE(paintPosted());
+    ParamBlock saved;
+    char name[PresetNameCapacity] = "Deep Shade";
+    queryParamBlock(ReadRequest, name, saved);
+    EXPECT_EQ(saved.padX[3], 77);
+    EXPECT_EQ(saved.presetFlags, 0);
+
+    {   // Blanks only: refused like an empty name.
+        Watcher w(isSaveDialog, answerSave("   ", IDC_APPLY));
+        select(presetList.presetCount);
+    }
+    EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_PRESET_LIST, CB_GETCOUNT, 0, 0), 11);
+
+    {   // A failed delete shows the error and changes nothing.
+        Watcher w(isSaveDialog, answerSave("Nope", IDC_DELETE));
+        Watcher box(isErrorBox, [](HWND b) { PostMessageA(b, WM_COMMAND, IDOK, 0); });
+        select(presetList.presetCount);
+        EXPECT_EQ(box.hits, 1);
+    }
+    EXPECT_TRUE(stored("Deep Shade"));
+    EXPECT_FALSE(paintPosted());
+
+    {   // A delete applies entry 0, here the first sample again.
+        Watcher w(isSaveDialog, answerSave("deep shade", IDC_DELETE));
+        select(presetList.presetCount);
+    }
+    EXPECT_FALSE(stored("Deep Shade"));
+    EXPECT_EQ(currentSelection, 0);
+    EXPECT_STREQ(presetList.currentPresetName, "Jalousie");
+    EXPECT_EQ(pads[1]->x, 150);
+    EXPECT_TRUE(paintPosted());
+}
+
+TEST_F(MainDialogTest, HomePageLinkHoverIsStrictAndTheClickStartsTheTrimmedCommand)
+{
+    FakeHost host(300, 300, 3, false, 0);
+    openAndPaint(host);
+    char recorder[MAX_PATH];
+    GetModuleFileNameA(nullptr, recorder, MAX_PATH);
+    std::strcpy(std::strrchr(recorder, '\\') + 1, "CmdLineRecorder.exe");
+    char record[MAX_PATH];
+    GetTempPathA(MAX_PATH, record);
+    std::strcat(record, "oryn-link-record.txt");
+    DeleteFileA(record);
+    SetEnvironmentVariableA("ORYN_RECORD_FILE", record);
+    const std::string command = std::string("\"") + recorder + "\" \"%1\"";
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, BrowserKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &key, nullptr),
+              ERROR_SUCCESS);
+    char previous[1024] = {};
+    DWORD previousSize = sizeof previous;
+    const bool hadPrevious = RegQueryValueExA(key, "", nullptr, nullptr, reinterpret_cast<BYTE*>(previous), &previousSize) == 0;
+    RegSetValueExA(key, "", 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()), DWORD(command.size() + 1));
+
+    const Box link = dialogRects.linkRect;
+    auto at = [](int32_t x, int32_t y) { return LPARAM(uint32_t(x) | uint32_t(y) << 16); };
+    // On the border: no hover, and a click starts nothing.
+    SendMessageA(dialog, WM_MOUSEMOVE, 0, at(link.left, link.top + 2));
+    EXPECT_EQ(linkHover, 0);
+    SendMessageA(dialog, WM_LBUTTONDOWN, MK_LBUTTON, at(link.left, link.top + 2));
+    SendMessageA(dialog, WM_MOUSEMOVE, 0, at(link.left + 5, link.bottom));
+    EXPECT_EQ(linkHover, 0);
+    // Inside: hover, and the click starts the command once.
+    SendMessageA(dialog, WM_MOUSEMOVE, 0, at(link.left + 1, link.top + 1));
+    EXPECT_EQ(linkHover, 1);
+    SendMessageA(dialog, WM_LBUTTONDOWN, MK_LBUTTON, at(link.left + 1, link.top + 1));
+    std::string line;
+    for (int i = 0; i < 300 && line.empty(); ++i) {
+        Sleep(20);
+        std::ifstream in(record);
+        std::getline(in, line);
+    }
+    if (hadPrevious)
+        RegSetValueExA(key, "", 0, REG_SZ, reinterpret_cast<const BYTE*>(previous), previousSize);
+    else
+        RegDeleteValueA(key, "");
+    RegCloseKey(key);
+    EXPECT_EQ(line, std::string("\"") + recorder + "\"   https://oryn3d.example/");
+    std::ifstream in(record);
+    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(all, line + "\n"); // the border click started nothing
+    DeleteFileA(record);
+}
+
+TEST_F(MainDialogTest, ApplyAndCancelBeforeTheFirstPaintAreIgnored)
+{
+    FakeHost host(300, 300, 3, false, 0);
+    open(host);
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_APPLY, BN_CLICKED), 0);
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_CANCEL, BN_CLICKED), 0);
+    EXPECT_EQ(dialogResult, 12345);
+    EXPECT_TRUE(IsWindowVisible(dialog));
+    EXPECT_EQ(host.advanceCalls, 0);
+    UpdateWindow(dialog);
+    pump();
+    EXPECT_EQ(controlsReady, 1);
+}
+
+// Two full runs through the start selector in one loaded module: each requests and reduces the
+// image, fills the list, opens with Antialiasing on in state and box, and stores what it showed.
+TEST_F(MainDialogTest, ASecondRunInTheSameModuleWorksLikeTheFirst)
+{
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        FakeHost host(320, 200, 3, false, 0);
+        paintImage(host);
+        std::atomic<int> boxChecked{-1};
+        std::atomic<int> listCount{-1};
+        std::thread apply([&] {
+            for (int i = 0; i < 500; ++i) {
+                Sleep(10);
+                if (controlsReady == 1 && dialogWindow != nullptr && IsWindowVisible(dialogWindow)) {
+                    boxChecked = int(IsDlgButtonChecked(dialogWindow, IDC_ANTIALIAS));
+                    listCount = int(SendDlgItemMessageA(dialogWindow, IDC_PRESET_LIST, CB_GETCOUNT, 0, 0));
+                    // The user unticks Antialiasing before Apply in the first run only.
+                    if (run == 0) {
+                        CheckDlgButton(dialogWindow, IDC_ANTIALIAS, BST_UNCHECKED);
+                        PostMessageA(dialogWindow, WM_COMMAND, MAKEWPARAM(IDC_ANTIALIAS, BN_CLICKED), 0);
+                    }
+                    Sleep(100);
+                    PostMessageA(dialogWindow, WM_COMMAND, MAKEWPARAM(IDC_APPLY, BN_CLICKED), 0);
+                    return;
+                }
+            }
+        });
+        silentReplay = 0;
+        EXPECT_EQ(runStart(&host.record), noErr);
+        apply.join();
+        EXPECT_EQ(host.advanceCalls, 1);
+        EXPECT_EQ(boxChecked, BST_CHECKED);
+        EXPECT_EQ(listCount, run == 0 ? 10 : 11); // the second run lists "Last Used" too
+        ParamBlock last;
+        char name[PresetNameCapacity] = "Last Used";
+        ASSERT_EQ(queryParamBlock(ReadRequest, name, last), 0);
+        EXPECT_EQ(last.antialias, run == 0 ? 0 : 1);
+        EXPECT_EQ(last.presetFlags & LastUsedRecord, LastUsedRecord);
+    }
+}
+
+} // namespace
+} // namespace oryn

@@ -1,0 +1,177 @@
+// Placement and drawing of the main dialog's pads and G-Shading button.
+#include "ui/DialogControls.h"
+
+#include <cstdio>
+#include <new>
+
+#include "host/RunSetup.h"
+
+namespace oryn {
+
+namespace {
+
+// Pad 0 and pad 1 carry their three-digit value in a companion box that erasing clears:
+// bytes b0..b3 = offset back from origin + 16, width and height.
+constexpr uint32_t CellHeightCaption = 0x0F182219; // (-9, -18), 24 x 15
+constexpr uint32_t CellWidthCaption = 0x0F1A1804;  // (12, -8), 26 x 15
+
+void fill(Canvas& dc, int32_t left, int32_t top, int32_t right, int32_t bottom)
+{
+    dc.fillFace(Box{left, top, right, bottom});
+}
+
+// Texts of the dialog's own captions: the value formatted, three characters drawn.
+void caption(Canvas& dc, int32_t x, int32_t y, const char* format, int32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, format, static_cast<int>(value));
+    dc.text(x, y, text, 3);
+}
+
+void drawIfActive(Canvas& dc, XYPad& pad, int fullRedraw)
+{
+    if (pad.grabbed == 1 || fullRedraw == 1)
+        pad.draw(dc);
+}
+
+// The skew figure in the Stretch frame: a 50 x 50 square whose right edge drops by y - 25 and
+// whose bottom edge shifts right by x - 25, with both values as captions.
+void drawStretch(Canvas& dc, XYPad& pad, const Box& frame)
+{
+    const int32_t L = frame.left, T = frame.top, x = pad.x, y = pad.y;
+    const Point figure[5] = {{L, T}, {L + 50, T + y - 25}, {L + x + 25, T + y + 25},
+                             {L + x - 25, T + 50}, {L, T}};
+    fill(dc, L - 1, T - 31, frame.right - 2, frame.bottom - 2);
+    fill(dc, L - 31, T - 1, frame.right - 2, frame.bottom - 2);
+    dc.polyline(figure, 5);
+    caption(dc, L + x - 31, T + 44, "%0.2i ", x - 25);
+    caption(dc, L + 44, T + y - 31, "%0.2i ", y - 25);
+    pad.draw(dc);
+}
+
+// The light direction in the G-Shading frame: a cross-hair through the marker's centre.
+void drawLight(Canvas& dc, XYPad& pad, const Box& frame)
+{
+    const int32_t L = frame.left, T = frame.top, x = pad.x, y = pad.y;
+    fill(dc, L - 18, T - 14, L + 70, T + 60);
+    const Point across[2] = {{L, T + y + 4}, {L + 58, T + y + 4}};
+    const Point down[2] = {{L + x + 4, T}, {L + x + 4, T + 58}};
+    dc.polyline(across, 2);
+    dc.polyline(down, 2);
+    caption(dc, L + x + 8, T + y - 14, "%0.2i ", x - 25);
+    caption(dc, L + x - 18, T + y - 10, "%0.2i ", y - 25);
+    pad.draw(dc);
+}
+
+} // namespace
+
+void adjustFrames(DialogRects& rects)
+{
+    rects.stretchFrame.left += 34;
+    rects.stretchFrame.top += 36;
+    rects.shadingFrame.left += 24;
+    rects.shadingFrame.top += 24;
+}
+
+void releaseDialogControls(XYPad* (&pads)[PadCount], TriStateButton*& button)
+{
+    for (XYPad*& pad : pads) {
+        delete pad;
+        pad = nullptr;
+    }
+    delete button;
+    button = nullptr;
+}
+
+int createDialogControls(const DialogRects& rects, XYPad* (&pads)[PadCount],
+                         TriStateButton*& button)
+{
+    releaseDialogControls(pads, button);
+    const Box& pf = rects.previewFrame;
+    const Box& sf = rects.shadingFrame;
+    const Box& tf = rects.stretchFrame;
+    auto slider = [&](int32_t top, int32_t range, int32_t flags, const char* label) {
+        return new (std::nothrow) XYPad(sf.left - 4, top, range, 0, 8, 0, 16, 8, 0, 8, flags, label, 0);
+    };
+    auto sprite = [&](int32_t left, int32_t top) {
+        return new (std::nothrow) XYPad(left, top, 50, 50, 0, 0, 8, 8, 0, 8, PadSprite, "", 0);
+    };
+    pads[0] = new (std::nothrow)
+        XYPad(pf.left - 15, pf.top - 6, 0, 300, 0, 0, 13, 0, 0, 13, 0, "", CellHeightCaption);
+    pads[1] = new (std::nothrow)
+        XYPad(pf.left - 6, pf.top - 15, 300, 0, 0, 0, 13, 0, 0, 13, 0, "", CellWidthCaption);
+    pads[3] = slider(sf.bottom + 56, 100, PadRuler | PadCentred | PadShowValue, "S-Shading");
+    button = new (std::nothrow) TriStateButton(sf.left + 84, sf.bottom + 32, 18, 18);
+    pads[2] = slider(sf.bottom + 26, 50, PadRuler | PadShowValue, "S-Bevel width");
+    pads[6] = slider(sf.bottom + 124, 100, PadRuler | PadShowValue, "Light Boosting");
+    pads[7] = slider(sf.bottom + 94, 100, PadRuler | PadShowValue, "Brightness Ratio");
+    pads[4] = sprite(tf.left + 21, tf.top + 21);
+    pads[5] = sprite(sf.left, sf.top);
+
+    bool complete = button != nullptr;
+    for (XYPad* pad : pads)
+        complete = complete && pad != nullptr;
+    if (complete)
+        return 0;
+    releaseDialogControls(pads, button);
+    return 1;
+}
+
+void drawDialogControls(Canvas& dc, XYPad* const (&pads)[PadCount], TriStateButton& button,
+                        const DialogRects& rects, int fullRedraw)
+{
+    XYPad& height = *pads[0];
+    XYPad& width = *pads[1];
+    XYPad& stretch = *pads[4];
+    const Box& pf = rects.previewFrame;
+
+    // The cell-size sliders sit at the corner of the first cell, which the skew shifts.
+    height.erase(dc);
+    height.top = pf.top + 2 + negativePart(stretch.y - 25) * (width.x + 1) / 50;
+    width.erase(dc);
+    width.left = pf.left + 2 + clampNonNegative(25 - stretch.x) * (height.y + 1) / 50;
+    height.draw(dc);
+    width.draw(dc);
+    caption(dc, pf.left - 22, height.top + height.y - 17, "%0.3i ", height.y);
+    caption(dc, width.left + width.x + 16, pf.top - 22, "%0.3i ", width.x);
+
+    button.draw(dc);
+    drawIfActive(dc, *pads[2], fullRedraw);
+    drawIfActive(dc, *pads[3], fullRedraw);
+    if (stretch.grabbed == 1 || fullRedraw == 1)
+        drawStretch(dc, stretch, rects.stretchFrame);
+    if (pads[5]->grabbed == 1 || fullRedraw == 1)
+        drawLight(dc, *pads[5], rects.shadingFrame);
+    drawIfActive(dc, *pads[6], fullRedraw);
+    drawIfActive(dc, *pads[7], fullRedraw);
+}
+
+void readControls(XYPad* const (&pads)[PadCount], const TriStateButton& button,
+                  ControlState& state)
+{
+    for (int i = 0; i < PadCount; ++i) {
+        state.padX[i] = pads[i]->x;
+        state.padY[i] = pads[i]->y;
+    }
+    state.faceMode = button.state;
+}
+
+void writeControls(Canvas& dc, const ControlState& state, XYPad* const (&pads)[PadCount],
+                   TriStateButton& button)
+{
+    for (int i = 0; i < PadCount; ++i) {
+        pads[i]->erase(dc);
+        pads[i]->x = state.padX[i];
+        pads[i]->y = state.padY[i];
+    }
+    button.state = state.faceMode;
+}
+
+bool mouseInRect(uint32_t position, const Box& rect)
+{
+    const int32_t x = static_cast<int32_t>(position & 0xFFFF);
+    const int32_t y = static_cast<int32_t>(position >> 16);
+    return rect.left < x && x < rect.right && rect.top < y && y < rect.bottom;
+}
+
+} // namespace oryn

@@ -1,0 +1,419 @@
+// The main dialog: first-paint set-up (image transfer, controls, presets), the paint loop that
+// redraws the controls and renders the preview until a render completes, the commands, the
+// preset list's save and delete flows, and the home page link.
+#include "ui/MainDialogWin32.h"
+
+#include <cstring>
+
+#include "Resource.h"
+#include "Version.h"
+#include "controls/BackgroundPopup.h"
+#include "controls/ControlsState.h"
+#include "controls/PreviewInput.h"
+#include "controls/RunState.h"
+#include "controls/Win32Canvas.h"
+#include "params/PresetList.h"
+#include "params/PresetListWin32.h"
+#include "params/PresetStore.h"
+#include "ui/HomePageLink.h"
+
+namespace oryn {
+
+ParamContext* dialogContext = nullptr;
+int32_t controlsReady = 0;
+int32_t fullRedraw = 0;
+int32_t antialiasShown = 1;
+int32_t stretchDoubleShown = 0;
+int32_t currentSelection = 0;
+int32_t previousSelection = 0;
+int32_t linkHover = 0;
+DialogRects dialogRects = {};
+HFONT linkFont = nullptr;
+HCURSOR arrowCursor = nullptr;
+HCURSOR handCursor = nullptr;
+HBITMAP buttonBitmap = nullptr;
+HDC buttonDc = nullptr;
+PreviewBuffers previewBuffers = {};
+PreviewArea previewImageArea = {};
+BITMAPINFO previewHeader = {};
+HBITMAP previewBitmap = nullptr;
+HDC previewDc = nullptr;
+
+namespace {
+
+const char HomePage[] = ORYN_HOME_PAGE;
+const char TransferText[] = "DATA TRANSFER... PLEASE WAIT";
+const char BrowserKey[] = "Software\\CLASSES\\http\\shell\\open\\command";
+constexpr COLORREF LinkColour = 0x00FF0000; // pure blue
+
+// A posted paint: the controls are drawn and the preview rendered again.
+void postRepaint(HWND dialog) { PostMessageA(dialog, WM_PAINT, 0, 10); }
+
+// Both fonts come from one description; only the underline differs.
+HFONT makeFont(BYTE underline)
+{
+    LOGFONTA font = {};
+    font.lfHeight = 13;
+    font.lfUnderline = underline;
+    font.lfCharSet = DEFAULT_CHARSET;
+    font.lfPitchAndFamily = VARIABLE_PITCH | FF_SWISS;
+    std::strcpy(font.lfFaceName, "ms sans serif");
+    return CreateFontIndirectA(&font);
+}
+
+void fillPreviewHeader()
+{
+    BITMAPINFOHEADER& header = previewHeader.bmiHeader;
+    std::memset(&previewHeader, 0, sizeof previewHeader);
+    header.biSize = sizeof(BITMAPINFOHEADER);
+    header.biWidth = PreviewSize;
+    header.biHeight = -PreviewSize; // top row first
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    header.biCompression = BI_RGB;
+}
+
+// What a dialog needs before its first paint. The fonts, cursors and the strip are made once per
+// loaded module; everything that belongs to one run starts again from its load-time value, so a
+// host that keeps the module loaded gets the same dialog every time.
+void startDialog(LPARAM parameter)
+{
+    dialogContext = reinterpret_cast<ParamContext*>(parameter);
+    if (buttonBitmap == nullptr)
+        buttonBitmap = LoadBitmapA(static_cast<HINSTANCE>(moduleInstance), MAKEINTRESOURCEA(IDB_SHADING_STRIP));
+    arrowCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)); // IDC_ARROW
+    if (handCursor == nullptr)
+        handCursor = LoadCursorA(static_cast<HINSTANCE>(moduleInstance), MAKEINTRESOURCEA(IDR_HAND_CURSOR));
+    fillPreviewHeader();
+    if (dialogFont == nullptr)
+        dialogFont = makeFont(FALSE);
+    if (linkFont == nullptr)
+        linkFont = makeFont(TRUE);
+
+    controlsReady = 0;
+    fullRedraw = 0;
+    restartCount = 0;
+    linkHover = 0;
+    antialias = 1;
+    antialiasShown = 1;
+    stretchDouble = 0;
+    stretchDoubleShown = 0;
+    currentSelection = 0;
+    previousSelection = 0;
+    std::memset(&previewBuffers, 0, sizeof previewBuffers);
+}
+
+// First paint: shows the transfer message, obtains and reduces the image, places the controls
+// and applies the starting preset. Returns 0, or 1 after ending the dialog with dialogResult set.
+int firstPaint(HWND dialog)
+{
+    TextOutA(controlDc, 50, 50, TransferText, 28);
+    FilterRecord* record = dialogContext->record;
+    int16_t transfer = previewTransfer(record, planesUsed, imageScale, previewBuffers, previewImageArea);
+    if (transfer != noErr) {
+        dialogResult = transfer;
+        EndDialog(dialog, 0);
+        return 1;
+    }
+    if (previewDc == nullptr)
+        previewDc = CreateCompatibleDC(controlDc);
+    if (previewBitmap == nullptr && previewDc != nullptr) {
+        previewBitmap = CreateDIBitmap(controlDc, &previewHeader.bmiHeader, CBM_INIT,
+                                       previewBuffers.previewImage, &previewHeader, DIB_RGB_COLORS);
+        SelectObject(previewDc, previewBitmap);
+    }
+    if (buttonDc == nullptr) {
+        buttonDc = CreateCompatibleDC(controlDc);
+        if (buttonDc != nullptr)
+            SelectObject(buttonDc, buttonBitmap);
+    }
+
+    dialogRects.swatchRect = controlClientRect(dialog, IDC_SWATCH);
+    dialogRects.linkRect = controlClientRect(dialog, IDC_LINK_AREA);
+    dialogRects.previewFrame = controlClientRect(dialog, IDC_PREVIEW_FRAME);
+    dialogRects.stretchFrame = controlClientRect(dialog, IDC_STRETCH_FRAME);
+    dialogRects.shadingFrame = controlClientRect(dialog, IDC_SHADING_FRAME);
+    adjustFrames(dialogRects);
+
+    if (previewDc == nullptr || previewBitmap == nullptr || buttonDc == nullptr ||
+        buttonBitmap == nullptr || createDialogControls(dialogRects, pads, button) != 0) {
+        dialogResult = memFullErr;
+        EndDialog(dialog, 0);
+        return 1;
+    }
+
+    // The box and the state it stands for start together.
+    CheckDlgButton(dialog, IDC_ANTIALIAS, BST_CHECKED);
+    antialias = 1;
+    antialiasShown = 1;
+
+    fillPresetList(dialog, IDC_PRESET_LIST, 0);
+    LRESULT found = SendDlgItemMessageA(dialog, IDC_PRESET_LIST, CB_SELECTSTRING, 0,
+                                        reinterpret_cast<LPARAM>(">Last Used"));
+    if (found == CB_ERR) {
+        currentSelection = presetList.userPresetCount + 2; // "Orystone"
+        pads[6]->x = 30;
+        pads[7]->x = 20;
+    } else {
+        currentSelection = static_cast<int32_t>(found);
+    }
+    applyPreset(currentSelection, *dialogContext);
+    packParams(*dialogContext->block, dialogControlState(), 0);
+    SendDlgItemMessageA(dialog, IDC_PRESET_LIST, CB_SETCURSEL, currentSelection, 0);
+    textBuffer[0] = '\0';
+    LRESULT length = SendDlgItemMessageA(dialog, IDC_PRESET_LIST, CB_GETLBTEXTLEN, currentSelection, 0);
+    if (length != CB_ERR && length < TextBufferSize)
+        SendDlgItemMessageA(dialog, IDC_PRESET_LIST, CB_GETLBTEXT, currentSelection,
+                            reinterpret_cast<LPARAM>(textBuffer));
+    copyName(presetList.currentPresetName, textBuffer, CurrentNameSize - 1);
+    controlsReady = 1;
+    return 0;
+}
+
+void showPreview()
+{
+    SetDIBits(controlDc, previewBitmap, 0, PreviewSize, previewBuffers.previewImage, &previewHeader,
+              DIB_RGB_COLORS);
+    BitBlt(controlDc, dialogRects.previewFrame.left + 3, dialogRects.previewFrame.top + 3,
+           PreviewSize, PreviewSize, previewDc, 0, 0, SRCCOPY);
+}
+
+void drawLink()
+{
+    COLORREF previous = GetTextColor(controlDc);
+    SelectObject(controlDc, linkFont);
+    SetTextColor(controlDc, LinkColour);
+    TextOutA(controlDc, dialogRects.linkRect.left, dialogRects.linkRect.top, HomePage,
+             static_cast<int>(std::strlen(HomePage)));
+    SelectObject(controlDc, dialogFont);
+    SetTextColor(controlDc, previous);
+}
+
+void paint(HWND dialog)
+{
+    acquireControlDc();
+    if (controlsReady == 0 && firstPaint(dialog) != 0) {
+        releaseControlDc();
+        ValidateRect(dialog, nullptr);
+        return;
+    }
+    PAINTSTRUCT ps;
+    BeginPaint(dialog, &ps);
+    fullRedraw = 1;
+    releaseControlDc();
+    for (;;) {
+        acquireControlDc();
+        Win32Canvas canvas(controlDc, buttonDc);
+        drawDialogControls(canvas, pads, *button, dialogRects, fullRedraw);
+        fullRedraw = 0;
+        releaseControlDc();
+        const ControlState controls = dialogControlState();
+        int32_t result = previewRender(dialogContext, controls, previewImageArea, previewBuffers,
+                                       previewProgress);
+        if ((result & 0xFFFF) == 0)
+            break;
+    }
+    acquireControlDc();
+    showPreview();
+    drawLink();
+    drawSwatch(controlDc, dialogRects.swatchRect, resolvedColor);
+    EndPaint(dialog, &ps);
+    releaseControlDc();
+    restartCount = 0;
+}
+
+void launchHomePage()
+{
+    char name[1] = {'\0'};
+    if (queryValue(HKEY_LOCAL_MACHINE, BrowserKey, name, textBuffer, TextBufferSize, ReadRequest) != 0)
+        return;
+    // A registered command too long to take the address is not started.
+    if (browserCommandLine(textBuffer, TextBufferSize, HomePage) != 0)
+        return;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessA(nullptr, textBuffer, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &process)) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+}
+
+void selectEntryText(HWND dialog, int32_t index)
+{
+    textBuffer[0] = '\0';
+    SendDlgItemMessageA(dialog, IDC_PRESET_LIST, WM_GETTEXT, PresetNameLength + 1,
+                        reinterpret_cast<LPARAM>(textBuffer));
+    (void)index;
+}
+
+// The preset list's CBN_SELCHANGE: the save entry runs the save dialog (save or delete), any other
+// entry is applied.
+void presetSelection(HWND dialog)
+{
+    previousSelection = currentSelection;
+    currentSelection = static_cast<int32_t>(SendDlgItemMessageA(dialog, IDC_PRESET_LIST, CB_GETCURSEL, 0, 0));
+    if (currentSelection == CB_ERR) {
+        currentSelection = previousSelection;
+        return;
+    }
+    if (currentSelection == presetList.presetCount) {
+        currentSelection = previousSelection;
+        SendDlgItemMessageA(dialog, IDC_PRESET_LIST, CB_SETCURSEL, currentSelection, 0);
+        textBuffer[0] = '\0';
+        DialogBoxParamA(static_cast<HINSTANCE>(moduleInstance), "SAVE", dialog, saveDialogProc, 0);
+        undecorateName(textBuffer);
+        // An empty name, or one of blanks only, saves and deletes nothing.
+        if (textBuffer[0] == '\0')
+            return;
+        if (deleteRequested == 0) {
+            copyName(presetList.currentPresetName, textBuffer, PresetNameLength);
+            packParams(*dialogContext->block, dialogControlState(), 0);
+            writeValue(textBuffer, dialogContext->block, ParamBlockSize);
+            fillPresetList(dialog, IDC_PRESET_LIST, 0);
+            decorateName(presetList.currentPresetName, CurrentNameSize);
+            LRESULT found = SendDlgItemMessageA(dialog, IDC_PRESET_LIST, CB_SELECTSTRING, 0,
+                                                reinterpret_cast<LPARAM>(presetList.currentPresetName));
+            if (found != CB_ERR)
+                currentSelection = static_cast<int32_t>(found);
+            return;
+        }
+        uint8_t unused[1];
+        if (queryValue(presetMachineRoot(), PresetKey, textBuffer, unused, sizeof unused, DeleteRequest) != 0) {
+            errorBox(static_cast<HINSTANCE>(moduleInstance), IDS_DELETE_FAILED, dialog, MB_ICONHAND | MB_OK);
+            return;
+        }
+        fillPresetList(dialog, IDC_PRESET_LIST, 0);
+        SendDlgItemMessageA(dialog, IDC_PRESET_LIST, CB_SETCURSEL, 0, 0);
+        currentSelection = 0;
+    }
+    applyPreset(currentSelection, *dialogContext);
+    selectEntryText(dialog, currentSelection);
+    undecorateName(textBuffer);
+    copyName(presetList.currentPresetName, textBuffer, PresetNameLength);
+    postRepaint(dialog);
+}
+
+void command(HWND dialog, WPARAM wParam)
+{
+    // Nothing acts before the first paint has obtained the image and made the controls.
+    if (controlsReady == 0)
+        return;
+    switch (LOWORD(wParam)) {
+    case IDC_APPLY:
+        dialogResult = noErr;
+        EndDialog(dialog, 0);
+        break;
+    case IDC_CANCEL:
+        dialogResult = userCanceledErr;
+        EndDialog(dialog, 0);
+        break;
+    case IDC_ANTIALIAS:
+        antialias = IsDlgButtonChecked(dialog, IDC_ANTIALIAS) == BST_CHECKED ? 1 : 0;
+        if (antialias != antialiasShown) {
+            antialiasShown = antialias;
+            postRepaint(dialog);
+        }
+        break;
+    case IDC_PRESET_LIST:
+        if (HIWORD(wParam) == CBN_SELCHANGE)
+            presetSelection(dialog);
+        break;
+    case IDC_BACKGROUND:
+        chooseBackground(dialog, dialogContext->record);
+        break;
+    case IDC_STRETCH_DOUBLE:
+        stretchDouble = IsDlgButtonChecked(dialog, IDC_STRETCH_DOUBLE) == BST_CHECKED ? 1 : 0;
+        if (stretchDouble != stretchDoubleShown) {
+            stretchDoubleShown = stretchDouble;
+            postRepaint(dialog);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace
+
+ControlState dialogControlState()
+{
+    ControlState state{};
+    if (button != nullptr && pads[0] != nullptr)
+        readControls(pads, *button, state);
+    state.stretchDouble = stretchDouble;
+    state.antialias = antialias;
+    state.currentMode = currentMode;
+    state.currentFlags = currentFlags;
+    state.resolvedColor = resolvedColor;
+    state.pickerColor = pickerColor;
+    return state;
+}
+
+int errorBox(HINSTANCE instance, int id, HWND owner, UINT style)
+{
+    char text[PresetStringSize];
+    if (LoadStringA(instance, id, text, PresetStringSize) <= 0)
+        text[0] = '\0';
+    return MessageBoxA(owner, text, "ERROR", style);
+}
+
+INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    dialogWindow = dialog;
+    if (controlsReady != 0 &&
+        dispatchControlMouse(message, static_cast<uint32_t>(wParam), static_cast<uint32_t>(lParam)) != 0) {
+        if (restartCount == 0)
+            postRepaint(dialog);
+        ++restartCount;
+    }
+    if (stretchDouble != stretchDoubleShown && controlsReady != 0) {
+        stretchDoubleShown = stretchDouble;
+        CheckDlgButton(dialog, IDC_STRETCH_DOUBLE, stretchDouble ? BST_CHECKED : BST_UNCHECKED);
+    }
+
+    const uint32_t position = static_cast<uint32_t>(lParam);
+    switch (LOWORD(message)) {
+    case WM_INITDIALOG:
+        startDialog(lParam);
+        return TRUE;
+    case WM_PAINT:
+        if (dialogContext == nullptr)
+            return FALSE;
+        paint(dialog);
+        return TRUE;
+    case WM_COMMAND:
+        command(dialog, wParam);
+        return TRUE;
+    case WM_SETCURSOR:
+        // Keeps the hand over the link between mouse moves instead of the class cursor.
+        if (linkHover != 0 && LOWORD(lParam) == HTCLIENT) {
+            SetCursor(handCursor);
+            SetWindowLongPtrA(dialog, DWLP_MSGRESULT, TRUE);
+            return TRUE;
+        }
+        return FALSE;
+    case WM_MOUSEMOVE:
+        if (controlsReady != 0 && mouseInRect(position, dialogRects.linkRect)) {
+            SetCursor(handCursor);
+            linkHover = 1;
+        } else {
+            SetCursor(arrowCursor);
+            linkHover = 0;
+        }
+        return FALSE;
+    case WM_LBUTTONDOWN:
+        if (controlsReady == 0)
+            return FALSE;
+        if (mouseInRect(position, dialogRects.swatchRect))
+            PostMessageA(GetDlgItem(dialog, IDC_BACKGROUND), BM_CLICK, 0, 0);
+        if (linkHover != 0)
+            launchHomePage();
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+} // namespace oryn
