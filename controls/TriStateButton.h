@@ -8,10 +8,15 @@
 
 namespace oryn {
 
+// Cells of the picture strip, one per state, side by side.
+constexpr int32_t StripCells = 3;
+
 class TriStateButton {
 public:
     TriStateButton(int32_t x, int32_t y, int32_t width, int32_t height);
 
+    // Copies the state's cell from the strip and paints the top row and left column light grey.
+    // A state without a cell (3, from a stored record) shows a plain face in that frame.
     void draw(Canvas& dc);
     // Returns 1 when a click changed the state, else 0. Draws nothing.
     int32_t handleMouse(uint32_t message, uint32_t keyState, uint32_t position);

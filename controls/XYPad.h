@@ -28,6 +28,14 @@ public:
     // Returns 1 after a drag step or a double-click reset (the owner must repaint), else 0.
     int32_t handleMouse(Canvas& dc, uint32_t message, uint32_t keyState, uint32_t position);
 
+    // True when the client point lies in the marker box (both ends included).
+    bool inMarkerBox(int32_t mx, int32_t my) const;
+    // The companion caption box of an unlabelled pad at the current value (captionBox bytes
+    // b0..b3: left offset from origin + 16, top offset from origin + 16, width, height).
+    Box companionBox() const;
+    // Writes the displayed value ("%0.2i  ", centred pads relative to the middle) to valueText.
+    void formatValue();
+
     int32_t x;
     int32_t y;
     int32_t left;

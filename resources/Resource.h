@@ -19,6 +19,15 @@
 #define IDC_SAVE_BACKGROUND 1034
 #define IDC_SAVE_LIGHT 1035
 #define IDC_LINK_AREA 4000
+/* The G-Shading button's picture strip and the hand cursor, built from resources/art. */
+#define IDB_SHADING_STRIP 119
+#define IDR_HAND_CURSOR 104
+
+/* The background popup (dialog "BACK"): the etched frames that hold the four swatches. */
+#define IDC_BACK_FOREGROUND 1025
+#define IDC_BACK_BACKGROUND 1026
+#define IDC_BACK_PICKER 1027
+#define IDC_BACK_TRANSPARENT 1028
 
 #include "params/SamplePresetText.h"
 

@@ -1,0 +1,44 @@
+// Module-wide state of the main dialog's windowless controls and of the input handling during a
+// preview render, alive from load to unload. The main dialog creates the pads and the button,
+// creates the font and stores its window here; the routines of PreviewInput.h and
+// BackgroundPopup.h use them.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "controls/Canvas.h"
+#include "controls/TriStateButton.h"
+#include "controls/XYPad.h"
+#include "host/HostApi.h"
+#include "params/ParamBlock.h"
+
+namespace oryn {
+
+// The main dialog's window, stored by its procedure at the start of every message; the window
+// whose mouse input the preview poll takes and whose client area controlDc covers.
+extern HWND dialogWindow;
+// The dialog's client-area context between acquireControlDc and releaseControlDc; null outside.
+extern HDC controlDc;
+// The dialog's text font, selected into controlDc once the dialog has made it; null before.
+extern HFONT dialogFont;
+
+// The eight pads (index order is the dispatch order) and the G-Shading button, made on the main
+// dialog's first paint and kept; null until then.
+extern XYPad* pads[PadCount];
+extern TriStateButton* button;
+
+// Mouse messages the controls handled outside a render since the last completed paint; the
+// paint loop restarts its render while this is above 1 and sets it to 0 when a render completes.
+extern int32_t restartCount;
+
+// The background popup's answer: a row 0..3, 4 below the rows, 10 for a right click. Set to the
+// current mode before the popup opens, so a popup that never opened changes nothing.
+extern int32_t popupResult;
+// The popup's four swatch frames in its client coordinates, refreshed on every paint of it.
+extern Box popupRows[4];
+// The host record whose colours the popup shows, for as long as the popup is open.
+extern FilterRecord* popupRecord;
+
+} // namespace oryn

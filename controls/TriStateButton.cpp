@@ -1,0 +1,48 @@
+// The G-Shading button: state cycling, its 17 x 17 hit square and painting from the picture strip.
+#include "controls/TriStateButton.h"
+
+namespace oryn {
+
+namespace {
+
+constexpr uint32_t LeftButtonDown = 0x201;
+// The top row and left column of the drawn cell.
+constexpr uint32_t FrameGrey = rgb(224, 224, 224);
+
+} // namespace
+
+TriStateButton::TriStateButton(int32_t x, int32_t y, int32_t width, int32_t height)
+    : x(x), y(y), width(width), height(height), state(0)
+{
+}
+
+void TriStateButton::draw(Canvas& dc)
+{
+    if (state >= 0 && state < StripCells) {
+        dc.copyFromStrip(x, y, width, height, width * state, 0);
+    } else {
+        // A stored record can carry a state the strip has no picture for (modeBits & 3 == 3):
+        // show a plain face in the frame rather than whatever lies beside the strip.
+        dc.fillFace(Box{x, y, x + width, y + height});
+    }
+    for (int32_t i = 0; i < width; ++i)
+        dc.setPixel(x + i, y, FrameGrey);
+    for (int32_t i = 0; i < height; ++i)
+        dc.setPixel(x, y + i, FrameGrey);
+}
+
+int32_t TriStateButton::handleMouse(uint32_t message, uint32_t /*keyState*/, uint32_t position)
+{
+    if ((message & 0xFFFF) != LeftButtonDown)
+        return 0;
+    const int32_t mx = static_cast<int32_t>(position & 0xFFFF);
+    const int32_t my = static_cast<int32_t>(position >> 16);
+    if (mx < x || mx > x + 16 || my < y || my > y + 16)
+        return 0;
+    ++state;
+    if (state > 2)
+        state = 0;
+    return 1;
+}
+
+} // namespace oryn

@@ -1,0 +1,188 @@
+// The drag pad: geometry, drag state machine, value text and painting through a Canvas.
+#include "controls/XYPad.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace oryn {
+
+const uint8_t padSprite[64] = {
+    0,  64,  64,  64,  64,  64,  64,  0,  //
+    64, 255, 255, 255, 255, 255, 255, 64, //
+    64, 255, 255, 255, 255, 255, 255, 64, //
+    64, 255, 255, 255, 255, 255, 255, 64, //
+    64, 255, 255, 255, 255, 255, 255, 64, //
+    64, 255, 255, 255, 255, 255, 255, 64, //
+    64, 255, 255, 255, 255, 255, 255, 64, //
+    0,  64,  64,  64,  64,  64,  64,  0,  //
+};
+
+namespace {
+
+constexpr uint32_t MouseMove = 0x200;
+constexpr uint32_t LeftButtonDown = 0x201;
+constexpr uint32_t LeftButtonUp = 0x202;
+constexpr uint32_t LeftButtonDoubleClick = 0x203;
+
+// Only the left button, no modifier: the one key state that moves a held marker.
+constexpr uint32_t LeftButtonAlone = 1;
+
+// At least two digits, a minus sign before negative values, two blanks after. The 0 flag has no
+// effect beside the precision; the text is kept as the dialog has always written it.
+const char ValueFormat[] = "%0.2i  ";
+
+// Both the centred look and the sprite reset to the middle of the track on a double-click.
+constexpr int32_t ResetsToCentre = PadCentred | PadSprite;
+
+} // namespace
+
+XYPad::XYPad(int32_t left, int32_t top, int32_t rangeX, int32_t rangeY, int32_t x0, int32_t y0,
+             int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t flags, const char* label,
+             uint32_t captionBox)
+    : x(0), y(0), left(left), top(top), right(left + rangeX), bottom(top + rangeY), flags(flags),
+      marker{{x0, y0}, {x1, y1}, {x2, y2}}, label{}, captionBox(captionBox), grabbed(0),
+      eraseRect{}, outline{}, grabValueX(0), grabValueY(0), grabMouseX(0), grabMouseY(0),
+      valueText{}
+{
+    if (label != nullptr) {
+        std::strncpy(this->label, label, sizeof this->label - 1);
+        this->label[sizeof this->label - 1] = '\0';
+    }
+}
+
+bool XYPad::inMarkerBox(int32_t mx, int32_t my) const
+{
+    const int32_t boxLeft = left + x;
+    const int32_t boxTop = top + y;
+    return mx >= boxLeft && mx <= boxLeft + marker[1].x && my >= boxTop &&
+           my <= boxTop + marker[2].y;
+}
+
+Box XYPad::companionBox() const
+{
+    const int32_t b0 = captionBox & 0xFF;
+    const int32_t b1 = captionBox >> 8 & 0xFF;
+    const int32_t b2 = captionBox >> 16 & 0xFF;
+    const int32_t b3 = captionBox >> 24 & 0xFF;
+    const int32_t boxLeft = left + x + 16 - b0;
+    const int32_t boxTop = top + y + 16 - b1;
+    return Box{boxLeft, boxTop, boxLeft + b2, boxTop + b3};
+}
+
+void XYPad::formatValue()
+{
+    int32_t value = x;
+    if (flags & PadCentred)
+        value = x - (right - left) / 2;
+    // Pad values come from stored records as well as from dragging, so any int32 may arrive here;
+    // the buffer keeps the first 7 characters, of which only 4 are ever drawn.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat"
+    std::snprintf(valueText, sizeof valueText, ValueFormat, static_cast<int>(value));
+#pragma GCC diagnostic pop
+}
+
+void XYPad::erase(Canvas& dc)
+{
+    eraseRect.left = left + x;
+    eraseRect.top = top + y;
+    eraseRect.right = eraseRect.left + marker[1].x + 1;
+    eraseRect.bottom = eraseRect.top + marker[2].y + 1;
+    dc.fillFace(eraseRect);
+    if (label[0] != '\0' || captionBox == 0)
+        return;
+    eraseRect = companionBox();
+    dc.fillFace(eraseRect);
+}
+
+void XYPad::draw(Canvas& dc)
+{
+    const int32_t originX = left + x;
+    const int32_t originY = top + y;
+    for (int i = 0; i < 3; ++i)
+        outline[i] = Point{originX + marker[i].x, originY + marker[i].y};
+    outline[3] = outline[0];
+
+    if (flags & PadSprite) {
+        for (int i = 0; i < 64; ++i)
+            if (padSprite[i] != 0)
+                dc.setPixel(outline[0].x + i % 8, outline[0].y + i / 8, rgb(padSprite[i], 0, 0));
+        return;
+    }
+
+    dc.polyline(outline, 4);
+    const int32_t x0 = marker[0].x;
+    if (label[0] != '\0')
+        dc.text(left + x0 + static_cast<int32_t>(captionBox) + 6, top - 19, label,
+                static_cast<int>(std::strlen(label)));
+    if (flags == 0)
+        return;
+
+    outline[0] = Point{left + x0, top - 4};
+    outline[1] = Point{left + x0, top - 2};
+    outline[2] = Point{right + x0, top - 2};
+    outline[3] = Point{right + x0, top - 5};
+    dc.polyline(outline, 4);
+
+    if (flags & PadCentred) {
+        const int32_t half = (right - left) / 2;
+        dc.setPixel(left + half + x0, top - 3, rgb(0, 0, 0));
+        dc.setPixel(left + half + x0, top - 4, rgb(0, 0, 0));
+    }
+    formatValue();
+    if (flags & PadShowValue)
+        dc.text(left - 12, top - 12, valueText, 4);
+}
+
+int32_t XYPad::handleMouse(Canvas& dc, uint32_t message, uint32_t keyState, uint32_t position)
+{
+    const int32_t mx = static_cast<int32_t>(position & 0xFFFF);
+    const int32_t my = static_cast<int32_t>(position >> 16);
+    switch (message & 0xFFFF) {
+    case MouseMove:
+        if (grabbed == 0 || keyState != LeftButtonAlone)
+            return 0;
+        erase(dc);
+        x = grabValueX + mx - grabMouseX;
+        y = grabValueY + my - grabMouseY;
+        // Negative values first, then the far ends: a range that has shrunk below zero wins.
+        if (x < 0)
+            x = 0;
+        if (y < 0)
+            y = 0;
+        if (x > right - left)
+            x = right - left;
+        if (y > bottom - top)
+            y = bottom - top;
+        return 1;
+    case LeftButtonDown:
+        if (inMarkerBox(mx, my)) {
+            grabbed = 1;
+            grabValueX = x;
+            grabValueY = y;
+            grabMouseX = mx;
+            grabMouseY = my;
+        }
+        return 0;
+    case LeftButtonUp:
+        grabbed = 0;
+        return 0;
+    case LeftButtonDoubleClick:
+        if (flags == 0 || !inMarkerBox(mx, my))
+            return 0;
+        erase(dc);
+        if (flags & ResetsToCentre) {
+            x = (right - left) / 2;
+            y = (bottom - top) / 2;
+        } else {
+            x = 0;
+            y = 0;
+        }
+        grabbed = 1;
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+} // namespace oryn
