@@ -69,6 +69,15 @@ start)
         stop_session
         exit 1
     fi
+    # Windows live on one Wine desktop window of the screen's size. Without a window manager,
+    # separate top-level X windows make Wine wait for window-manager events that never come (a
+    # dialog closed over another is not repainted until the next input); inside Wine's own desktop
+    # every window behaves as on Windows, and screen coordinates stay those of the X screen.
+    "$WINELOADER" reg.exe add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+    "$WINELOADER" reg.exe add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+    wineserver -p >/dev/null 2>&1 </dev/null
     echo "wine-session: $bits-bit, prefix $WINEPREFIX, display $DISPLAY"
     ;;
 stop)

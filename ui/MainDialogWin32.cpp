@@ -15,6 +15,7 @@
 #include "params/PresetList.h"
 #include "params/PresetListWin32.h"
 #include "params/PresetStore.h"
+#include "params/SamplePresets.h"
 #include "ui/HomePageLink.h"
 
 namespace oryn {

