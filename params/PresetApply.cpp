@@ -58,10 +58,15 @@ int applyUserPreset(const ParamBlock& block, ControlState& controls, int32_t pla
         applyParamBlock(block, controls, planesUsed, host);
         return 0;
     }
+    applyDamagedPreset(controls);
+    return 1;
+}
+
+void applyDamagedPreset(ControlState& controls)
+{
     controls.padX[LightBoostPad] = DefaultLightBoost;
     controls.padX[BrightnessRatioPad] = DefaultBrightnessRatio;
     applySample(DefaultSample, controls);
-    return 1;
 }
 
 } // namespace oryn

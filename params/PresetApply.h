@@ -32,4 +32,7 @@ void applyParamBlock(const ParamBlock& block, ControlState& controls, int32_t pl
 int applyUserPreset(const ParamBlock& block, ControlState& controls, int32_t planesUsed,
                     const FilterRecord& host);
 
+// What stands in for a damaged user preset: the default sample with pads 6 and 7 at 30 and 20.
+void applyDamagedPreset(ControlState& controls);
+
 } // namespace oryn

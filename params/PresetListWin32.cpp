@@ -86,8 +86,12 @@ void applyPreset(int32_t n, const ParamContext& context)
     ControlState state = currentControls();
     if (n < presetList.userPresetCount) {
         char name[PresetNameCapacity] = "";
-        queryParamBlock(n + 1, name, *context.block);
-        applyUserPreset(*context.block, state, planesUsed, *context.record);
+        // A value that is no 64-byte record is as damaged as one whose checksum fails: the block
+        // left from before must not be applied in its place.
+        if (queryParamBlock(n + 1, name, *context.block) == 0)
+            applyUserPreset(*context.block, state, planesUsed, *context.record);
+        else
+            applyDamagedPreset(state);
     } else {
         applySample(n - presetList.userPresetCount + 1, state);
     }
