@@ -98,6 +98,23 @@ Pixels captureWindow(HWND window)
     return pixels;
 }
 
+bool fullyPainted(HWND window)
+{
+    if (GetUpdateRect(window, nullptr, FALSE))
+        return false;
+    bool painted = true;
+    EnumChildWindows(
+        window,
+        [](HWND child, LPARAM result) -> BOOL {
+            if (!GetUpdateRect(child, nullptr, FALSE))
+                return TRUE;
+            *reinterpret_cast<bool*>(result) = false;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&painted));
+    return painted;
+}
+
 std::string saveShot(const Pixels& pixels, const char* name)
 {
     const std::string directory = ORYN_SHOT_DIR;

@@ -31,6 +31,9 @@ Pixels capture(HWND window, const Box& box);
 // The whole window, frame included.
 Pixels captureWindow(HWND window);
 
+// True when neither the window nor any of its children waits for a paint.
+bool fullyPainted(HWND window);
+
 // Writes the pixels as a PNG under the build tree's shots folder; returns its Unix path.
 std::string saveShot(const Pixels& pixels, const char* name);
 
