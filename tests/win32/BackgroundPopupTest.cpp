@@ -53,24 +53,28 @@ struct Opening {
     bool paintPosted = false;
 };
 
+struct PopupSearch {
+    HWND owner;
+    HWND found;
+};
+
+BOOL CALLBACK matchPopup(HWND window, LPARAM context)
+{
+    auto& search = *reinterpret_cast<PopupSearch*>(context);
+    char name[16];
+    if (GetWindow(window, GW_OWNER) == search.owner && IsWindowVisible(window) &&
+        GetClassNameA(window, name, sizeof name) > 0 && lstrcmpA(name, "#32770") == 0) {
+        search.found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The visible dialog that the given window owns: the popup while it is open.
 HWND findPopup(HWND owner)
 {
-    struct Search {
-        HWND owner;
-        HWND found;
-    } search{owner, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM context) -> BOOL {
-            auto& s = *reinterpret_cast<Search*>(context);
-            char name[16];
-            if (GetWindow(window, GW_OWNER) == s.owner && IsWindowVisible(window) &&
-                GetClassNameA(window, name, sizeof name) > 0 && lstrcmpA(name, "#32770") == 0) {
-                s.found = window;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    PopupSearch search{owner, nullptr};
+    EnumWindows(matchPopup, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -103,7 +107,7 @@ protected:
     {
         // A new popup must not take a first click as the second half of a double-click.
         Sleep(GetDoubleClickTime() + 50);
-        test::moveMouse(650, 420);
+        test::moveMouse(880, 640);
         test::pump();
         Opening opening;
         std::atomic<bool> returned{false};

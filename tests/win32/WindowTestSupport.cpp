@@ -98,20 +98,24 @@ Pixels captureWindow(HWND window)
     return pixels;
 }
 
+namespace {
+
+BOOL CALLBACK noteUnpaintedChild(HWND child, LPARAM result)
+{
+    if (!GetUpdateRect(child, nullptr, FALSE))
+        return TRUE;
+    *reinterpret_cast<bool*>(result) = false;
+    return FALSE;
+}
+
+} // namespace
+
 bool fullyPainted(HWND window)
 {
     if (GetUpdateRect(window, nullptr, FALSE))
         return false;
     bool painted = true;
-    EnumChildWindows(
-        window,
-        [](HWND child, LPARAM result) -> BOOL {
-            if (!GetUpdateRect(child, nullptr, FALSE))
-                return TRUE;
-            *reinterpret_cast<bool*>(result) = false;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&painted));
+    EnumChildWindows(window, noteUnpaintedChild, reinterpret_cast<LPARAM>(&painted));
     return painted;
 }
 
