@@ -348,5 +348,20 @@ TEST_F(BackgroundPopupTest, FewerThanThreePlanesOpenNothing)
     EXPECT_EQ(currentMode, Picker);
 }
 
+// A popup that cannot be made (no template in the module) changes nothing, even with Picker
+// current: the host's picker does not open unasked.
+TEST_F(BackgroundPopupTest, PopupThatCannotBeMadeChangesNothing)
+{
+    moduleInstance = GetModuleHandleA(nullptr);
+    planesUsed = 4;
+    currentMode = Picker;
+    EXPECT_EQ(chooseBackground(owner, &record), 0);
+    EXPECT_EQ(popupResult, Picker);
+    EXPECT_EQ(currentMode, Picker);
+    EXPECT_EQ(pickerColor, 0x7F336699u);
+    EXPECT_EQ(resolvedColor, 0x11111111u);
+    EXPECT_TRUE(HostPicker::requests.empty());
+}
+
 } // namespace
 } // namespace oryn

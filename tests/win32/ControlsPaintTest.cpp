@@ -131,6 +131,21 @@ TEST(ControlsPaintTest, HandCursorHasItsHotSpotOnTheFingerTip)
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
     DeleteObject(info.hbmMask);
+
+    // A picture of it, four times enlarged, on the face colour.
+    HWND window = test::makeTestWindow("cursor", 700, 20, 32, 32);
+    HDC dc = GetDC(window);
+    DrawIconEx(dc, 0, 0, cursor, 32, 32, 0, nullptr, DI_NORMAL);
+    ReleaseDC(window, dc);
+    const Pixels shot = test::capture(window, Box{0, 0, 32, 32});
+    Pixels large;
+    large.width = large.height = 128;
+    for (int32_t y = 0; y < 128; ++y)
+        for (int32_t x = 0; x < 128; ++x)
+            large.values.push_back(shot.at(x / 4, y / 4));
+    test::saveShot(large, "hand-cursor");
+    EXPECT_EQ(shot.at(hx, hy), Black);
+    DestroyWindow(window);
 }
 
 // The window and contexts the main dialog would hand the controls.
