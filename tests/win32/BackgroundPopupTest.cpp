@@ -127,7 +127,8 @@ protected:
             const Box& r0 = opening.rows[0];
             const uint32_t fore = hostColorWord(record.foreColor) & 0xFFFFFF;
             for (int i = 0; i < 400; ++i) {
-                const Pixels probe = test::capture(popup, Box{r0.left + 4, r0.top + 4, r0.left + 5, r0.top + 5});
+                const Pixels probe =
+                    test::capture(popup, Box{r0.left + 4, r0.top + 4, r0.left + 5, r0.top + 5});
                 if (probe.values[0] == fore)
                     break;
                 Sleep(10);

@@ -62,15 +62,22 @@ struct Dialog {
         imageScale = computeImageScale(ImageSide, ImageSide);
         if (previewTransfer(&host.record, 3, imageScale, *buffers, area) != noErr)
             return;
-        madePads[0] = std::make_unique<XYPad>(20, 40, 0, 300, 0, 0, 13, 0, 0, 13, 0, "", 0x0F182219u);
-        madePads[1] = std::make_unique<XYPad>(40, 20, 300, 0, 0, 0, 13, 0, 0, 13, 0, "", 0x0F1A1804u);
-        madePads[2] = std::make_unique<XYPad>(400, 100, 50, 0, 8, 0, 16, 8, 0, 8, 5, "S-Bevel width", 0);
-        madePads[3] = std::make_unique<XYPad>(400, 150, 100, 0, 8, 0, 16, 8, 0, 8, 7, "S-Shading", 0);
+        madePads[0] =
+            std::make_unique<XYPad>(20, 40, 0, 300, 0, 0, 13, 0, 0, 13, 0, "", 0x0F182219u);
+        madePads[1] =
+            std::make_unique<XYPad>(40, 20, 300, 0, 0, 0, 13, 0, 0, 13, 0, "", 0x0F1A1804u);
+        madePads[2] =
+            std::make_unique<XYPad>(400, 100, 50, 0, 8, 0, 16, 8, 0, 8, 5, "S-Bevel width", 0);
+        madePads[3] =
+            std::make_unique<XYPad>(400, 150, 100, 0, 8, 0, 16, 8, 0, 8, 7, "S-Shading", 0);
         madePads[4] = std::make_unique<XYPad>(400, 300, 50, 50, 0, 0, 8, 8, 0, 8, 0x10, "", 0);
         madePads[5] = std::make_unique<XYPad>(500, 300, 50, 50, 0, 0, 8, 8, 0, 8, 0x10, "", 0);
-        madePads[6] = std::make_unique<XYPad>(400, 250, 100, 0, 8, 0, 16, 8, 0, 8, 5, "Light Boosting", 0);
-        madePads[7] = std::make_unique<XYPad>(400, 200, 100, 0, 8, 0, 16, 8, 0, 8, 5, "Brightness Ratio", 0);
-        const int32_t values[8][2] = {{0, 24}, {30, 0}, {6, 0}, {70, 0}, {25, 25}, {10, 40}, {30, 0}, {20, 0}};
+        madePads[6] =
+            std::make_unique<XYPad>(400, 250, 100, 0, 8, 0, 16, 8, 0, 8, 5, "Light Boosting", 0);
+        madePads[7] =
+            std::make_unique<XYPad>(400, 200, 100, 0, 8, 0, 16, 8, 0, 8, 5, "Brightness Ratio", 0);
+        const int32_t values[8][2] = {{0, 24},  {30, 0},  {6, 0},  {70, 0},
+                                      {25, 25}, {10, 40}, {30, 0}, {20, 0}};
         for (int i = 0; i < 8; ++i) {
             madePads[i]->x = values[i][0];
             madePads[i]->y = values[i][1];
@@ -156,7 +163,8 @@ struct Dialog {
             fullRedraw = false;
             releaseControlDc();
             const size_t before = reports.size();
-            const int32_t result = previewRender(&context, controls(), area, *buffers, previewProgress);
+            const int32_t result =
+                previewRender(&context, controls(), area, *buffers, previewProgress);
             renders.push_back(Render{result, reports.size() > before ? reports.back().first : -1});
             if ((result & 0xFFFF) == 0)
                 break;
@@ -232,7 +240,8 @@ TEST_F(PreviewInputTest, DragDuringARenderMovesThePadAndRestartsTheRender)
     dialog.onRow = [&](int32_t row) {
         if (postedAt < 0 && row >= 60) {
             postedAt = row;
-            PostMessageA(dialog.window, WM_MOUSEMOVE, MK_LBUTTON, Dialog::at(oldApex + 15, pad.top + 4));
+            PostMessageA(dialog.window, WM_MOUSEMOVE, MK_LBUTTON,
+                         Dialog::at(oldApex + 15, pad.top + 4));
         }
     };
     dialog.renders.clear();
@@ -276,7 +285,8 @@ TEST_F(PreviewInputTest, ButtonClickDuringARenderChangesItsPictureAndRestarts)
     EXPECT_EQ(dialog.renders[1].result, 0);
     EXPECT_EQ(button->state, 1);
     // The next pass drew cell 1 of the strip.
-    const Pixels shown = test::capture(dialog.window, Box{button->x, button->y, button->x + 18, button->y + 18});
+    const Pixels shown =
+        test::capture(dialog.window, Box{button->x, button->y, button->x + 18, button->y + 18});
     for (int32_t y = 1; y < 18; ++y)
         for (int32_t x = 1; x < 18; ++x)
             ASSERT_EQ(shown.at(x, y), GetPixel(dialog.stripDc, 18 + x, y)) << x << "," << y;
@@ -292,7 +302,8 @@ TEST_F(PreviewInputTest, PlainMouseMoveIsConsumedWithoutStoppingTheRender)
     dialog.onRow = [&](int32_t row) {
         if (row == 151 || row == 159) {
             ++posted;
-            PostMessageA(dialog.window, WM_MOUSEMOVE, 0, Dialog::at(pads[ShadingPad]->left + 70, 154));
+            PostMessageA(dialog.window, WM_MOUSEMOVE, 0,
+                         Dialog::at(pads[ShadingPad]->left + 70, 154));
         }
     };
     dialog.renders.clear();
@@ -344,12 +355,16 @@ TEST_F(PreviewInputTest, DispatchWalksPadsInOrderAndStopsAtTheFirstChange)
     pads[2]->left = pads[3]->left;
     pads[2]->top = pads[3]->top;
     pads[2]->x = pads[3]->x;
-    EXPECT_EQ(dispatchControlMouse(WM_LBUTTONDOWN, MK_LBUTTON, Dialog::at(pads[3]->left + pads[3]->x + 2, pads[3]->top + 2)), 0);
+    EXPECT_EQ(dispatchControlMouse(WM_LBUTTONDOWN, MK_LBUTTON,
+                                   Dialog::at(pads[3]->left + pads[3]->x + 2, pads[3]->top + 2)),
+              0);
     EXPECT_EQ(pads[2]->grabbed, 1);
     EXPECT_EQ(pads[3]->grabbed, 1);
     // The first pad that moves ends the walk: pad 3 does not see the drag step.
     const int32_t x3 = pads[3]->x;
-    EXPECT_EQ(dispatchControlMouse(WM_MOUSEMOVE, MK_LBUTTON, Dialog::at(pads[3]->left + x3 - 8, pads[3]->top + 2)), 1);
+    EXPECT_EQ(dispatchControlMouse(WM_MOUSEMOVE, MK_LBUTTON,
+                                   Dialog::at(pads[3]->left + x3 - 8, pads[3]->top + 2)),
+              1);
     EXPECT_EQ(pads[2]->x, x3 - 10 > 50 ? 50 : x3 - 10);
     EXPECT_EQ(pads[3]->x, x3);
     // The button-up reaches all of them.

@@ -25,7 +25,10 @@ struct Pixels {
     int32_t width = 0;
     int32_t height = 0;
     std::vector<uint32_t> values;
-    uint32_t at(int32_t x, int32_t y) const { return values[size_t(y) * size_t(width) + size_t(x)]; }
+    uint32_t at(int32_t x, int32_t y) const
+    {
+        return values[size_t(y) * size_t(width) + size_t(x)];
+    }
 };
 Pixels capture(HWND window, const Box& box);
 // The whole window, frame included.
