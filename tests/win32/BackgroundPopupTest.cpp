@@ -113,7 +113,7 @@ protected:
         std::atomic<bool> returned{false};
         std::thread watcher([&] {
             HWND popup = nullptr;
-            for (int i = 0; i < 500 && popup == nullptr && !returned; ++i) {
+            for (int i = 0; i < 3000 && popup == nullptr && !returned; ++i) {
                 popup = findPopup(owner);
                 if (popup == nullptr)
                     Sleep(10);
@@ -126,7 +126,7 @@ protected:
             // Painted once the foreground swatch shows.
             const Box& r0 = opening.rows[0];
             const uint32_t fore = hostColorWord(record.foreColor) & 0xFFFFFF;
-            for (int i = 0; i < 400; ++i) {
+            for (int i = 0; i < 1000; ++i) {
                 const Pixels probe =
                     test::capture(popup, Box{r0.left + 4, r0.top + 4, r0.left + 5, r0.top + 5});
                 if (probe.values[0] == fore)
@@ -134,13 +134,13 @@ protected:
                 Sleep(10);
             }
             // And the default handling has painted the frames and texts.
-            for (int i = 0; i < 400 && !test::fullyPainted(popup); ++i)
+            for (int i = 0; i < 1000 && !test::fullyPainted(popup); ++i)
                 Sleep(10);
             RECT client;
             GetClientRect(popup, &client);
             opening.client = test::capture(popup, Box{0, 0, client.right, client.bottom});
             act(popup, opening);
-            for (int i = 0; i < 300 && IsWindow(popup); ++i)
+            for (int i = 0; i < 3000 && IsWindow(popup); ++i)
                 Sleep(10);
             opening.closed = !IsWindow(popup);
             if (!opening.closed) // never leave a modal loop behind

@@ -53,8 +53,8 @@ void click(int x, int y, bool right = false);
 // A key press and release.
 void pressKey(WORD key, WORD modifier = 0);
 
-// Waits (bounded) until `done` holds, pumping this thread's messages. Returns whether it held.
-template <class Condition> bool waitFor(Condition done, int rounds = 400)
+// Waits (at most about 30 s) until `done` holds, pumping this thread's messages. Returns whether it held.
+template <class Condition> bool waitFor(Condition done, int rounds = 3000)
 {
     for (int i = 0; i < rounds; ++i) {
         pump();
