@@ -10,8 +10,8 @@
 namespace oryn {
 
 // Answers of the background popup besides the rows 0..3 (BackgroundMode values).
-constexpr int32_t PopupBelowRows = 4;   // a click below the last row
-constexpr int32_t PopupDismissed = 10;  // a right click
+constexpr int32_t PopupBelowRows = 4;  // a click below the last row
+constexpr int32_t PopupDismissed = 10; // a right click
 
 // Paints a swatch of a colour word inside `rect` (right and bottom exclusive), leaving a two-pixel
 // margin on every side for the control's frame: the colour's red, green and blue, or, for a

@@ -88,9 +88,13 @@ int32_t chooseBackground(HWND dialog, FilterRecord* record)
         return 0;
     popupResult = currentMode;
     popupRecord = record;
-    DialogBoxParamA(static_cast<HINSTANCE>(moduleInstance), PopupTemplate, dialog,
-                    backgroundPopupProc, 0);
+    const INT_PTR ran = DialogBoxParamA(static_cast<HINSTANCE>(moduleInstance), PopupTemplate,
+                                        dialog, backgroundPopupProc, 0);
     popupRecord = nullptr;
+    // A popup that could not be made chose nothing; with Picker current, its unchanged answer
+    // would otherwise open the host's picker unasked.
+    if (ran == -1)
+        return 0;
 
     BackgroundChoice state{planesUsed, currentMode, pickerColor, resolvedColor};
     const int32_t changed = applyBackgroundAnswer(popupResult, record, state);

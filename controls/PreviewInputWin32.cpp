@@ -54,7 +54,8 @@ int32_t dispatchControlMouse(uint32_t message, uint32_t keyState, uint32_t posit
 
 int32_t previewProgress(const ParamContext* context, int32_t row, int32_t total)
 {
-    if (context != nullptr && context->record != nullptr && context->record->progressProc != nullptr)
+    if (context != nullptr && context->record != nullptr &&
+        context->record->progressProc != nullptr)
         context->record->progressProc(row, total);
     MSG message;
     // Without a dialog window the filter would take mouse input of every window of the thread.

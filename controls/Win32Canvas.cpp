@@ -30,8 +30,8 @@ void Win32Canvas::text(int32_t x, int32_t y, const char* text, int count)
     TextOutA(dc, x, y, text, count);
 }
 
-void Win32Canvas::copyFromStrip(int32_t x, int32_t y, int32_t width, int32_t height,
-                                int32_t stripX, int32_t stripY)
+void Win32Canvas::copyFromStrip(int32_t x, int32_t y, int32_t width, int32_t height, int32_t stripX,
+                                int32_t stripY)
 {
     BitBlt(dc, x, y, width, height, strip, stripX, stripY, SRCCOPY);
 }

@@ -39,10 +39,10 @@ constexpr int32_t ResetsToCentre = PadCentred | PadSprite;
 XYPad::XYPad(int32_t left, int32_t top, int32_t rangeX, int32_t rangeY, int32_t x0, int32_t y0,
              int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t flags, const char* label,
              uint32_t captionBox)
-    : x(0), y(0), left(left), top(top), right(left + rangeX), bottom(top + rangeY), flags(flags),
-      marker{{x0, y0}, {x1, y1}, {x2, y2}}, label{}, captionBox(captionBox), grabbed(0),
-      eraseRect{}, outline{}, grabValueX(0), grabValueY(0), grabMouseX(0), grabMouseY(0),
-      valueText{}
+    : x(0), y(0), left(left), top(top), right(left + rangeX), bottom(top + rangeY),
+      flags(flags), marker{{x0, y0}, {x1, y1}, {x2, y2}}, label{}, captionBox(captionBox),
+      grabbed(0), eraseRect{}, outline{}, grabValueX(0), grabValueY(0), grabMouseX(0),
+      grabMouseY(0), valueText{}
 {
     if (label != nullptr) {
         std::strncpy(this->label, label, sizeof this->label - 1);
@@ -74,10 +74,10 @@ void XYPad::formatValue()
     int32_t value = x;
     if (flags & PadCentred)
         value = x - (right - left) / 2;
-    // Pad values come from stored records as well as from dragging, so any int32 may arrive here;
-    // the buffer keeps the first 7 characters, of which only 4 are ever drawn.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat"
+    // Pad values come from stored records as well as from dragging, so any int32 may arrive here;
+    // the buffer keeps the first 7 characters, of which only 4 are ever drawn.
     std::snprintf(valueText, sizeof valueText, ValueFormat, static_cast<int>(value));
 #pragma GCC diagnostic pop
 }

@@ -53,7 +53,7 @@ TEST(BackgroundChoiceTest, RowsAreFoundByYAndTheGapBelongsToTheRowBelow)
     struct Case {
         uint32_t y;
         int32_t row;
-    } cases[] = {{0, 0},  {22, 0}, {23, 1}, {24, 1}, {44, 1}, {45, 2},
+    } cases[] = {{0, 0},  {22, 0}, {23, 1}, {24, 1}, {44, 1},  {45, 2},
                  {65, 2}, {66, 3}, {86, 3}, {87, 4}, {400, 4}, {65535, 4}};
     for (const Case& c : cases)
         EXPECT_EQ(popupRowAt(rows, c.y), c.row) << c.y;

@@ -9,7 +9,10 @@ namespace {
 
 constexpr uint32_t Face = 0xC0C0C0, Grey = 0xE0E0E0;
 
-uint32_t at(int32_t x, int32_t y) { return uint32_t(x) | uint32_t(y) << 16; }
+uint32_t at(int32_t x, int32_t y)
+{
+    return uint32_t(x) | uint32_t(y) << 16;
+}
 
 TEST(TriStateButtonTest, HitSquareIs17By17FromTheCorner)
 {

@@ -15,14 +15,32 @@ namespace {
 constexpr uint32_t Move = 0x200, Down = 0x201, Up = 0x202, DoubleClick = 0x203;
 constexpr uint32_t Face = 0xC0C0C0, Black = 0, Paint = 0x123456;
 
-uint32_t at(int32_t x, int32_t y) { return uint32_t(x) | uint32_t(y) << 16; }
+uint32_t at(int32_t x, int32_t y)
+{
+    return uint32_t(x) | uint32_t(y) << 16;
+}
 
 // The main dialog's looks, placed at (100, 60).
-XYPad cellHeightPad() { return XYPad(100, 60, 0, 300, 0, 0, 13, 0, 0, 13, 0, "", 0x0F182219); }
-XYPad cellWidthPad() { return XYPad(100, 60, 300, 0, 0, 0, 13, 0, 0, 13, 0, "", 0x0F1A1804); }
-XYPad bevelPad() { return XYPad(100, 60, 50, 0, 8, 0, 16, 8, 0, 8, 5, "S-Bevel width", 0); }
-XYPad shadingPad() { return XYPad(100, 60, 100, 0, 8, 0, 16, 8, 0, 8, 7, "S-Shading", 0); }
-XYPad spritePad() { return XYPad(100, 60, 50, 50, 0, 0, 8, 8, 0, 8, 0x10, "", 0); }
+XYPad cellHeightPad()
+{
+    return XYPad(100, 60, 0, 300, 0, 0, 13, 0, 0, 13, 0, "", 0x0F182219);
+}
+XYPad cellWidthPad()
+{
+    return XYPad(100, 60, 300, 0, 0, 0, 13, 0, 0, 13, 0, "", 0x0F1A1804);
+}
+XYPad bevelPad()
+{
+    return XYPad(100, 60, 50, 0, 8, 0, 16, 8, 0, 8, 5, "S-Bevel width", 0);
+}
+XYPad shadingPad()
+{
+    return XYPad(100, 60, 100, 0, 8, 0, 16, 8, 0, 8, 7, "S-Shading", 0);
+}
+XYPad spritePad()
+{
+    return XYPad(100, 60, 50, 50, 0, 0, 8, 8, 0, 8, 0x10, "", 0);
+}
 
 TEST(XYPadTest, ConstructionStoresTheGeometryAndStartsIdleAtZero)
 {
@@ -43,7 +61,7 @@ TEST(XYPadTest, HitBoxIncludesBothEnds)
     struct Case {
         int32_t dx, dy;
         bool grabs;
-    } cases[] = {{0, 0, true},  {16, 8, true},  {16, 0, true},  {0, 8, true},
+    } cases[] = {{0, 0, true},   {16, 8, true}, {16, 0, true},  {0, 8, true},
                  {17, 0, false}, {0, 9, false}, {-1, 4, false}, {8, -1, false}};
     for (const Case& c : cases) {
         XYPad pad = shadingPad();
@@ -167,9 +185,12 @@ TEST(XYPadTest, ValueTextsAndTheFourDrawnCharacters)
         const char* stored;
         const char* drawn;
     } cases[] = {
-        {shadingPad(), 0, "-50  ", "-50 "}, {shadingPad(), 50, "00  ", "00  "},
-        {shadingPad(), 100, "50  ", "50  "}, {shadingPad(), 43, "-07  ", "-07 "},
-        {bevelPad(), 5, "05  ", "05  "},     {bevelPad(), 100, "100  ", "100 "},
+        {shadingPad(), 0, "-50  ", "-50 "},
+        {shadingPad(), 50, "00  ", "00  "},
+        {shadingPad(), 100, "50  ", "50  "},
+        {shadingPad(), 43, "-07  ", "-07 "},
+        {bevelPad(), 5, "05  ", "05  "},
+        {bevelPad(), 100, "100  ", "100 "},
         // Stored records may carry any value; the text is cut, never overrun.
         {bevelPad(), -32768, "-32768 ", "-327"},
     };

@@ -64,7 +64,9 @@ TEST(ControlsPaintTest, StripResourceIsA4BitBitmapThatMatchesItsDescription)
     ASSERT_EQ(header->biCompression, DWORD(BI_RGB));
     const auto* palette = reinterpret_cast<const RGBQUAD*>(data + header->biSize);
     for (int i = 0; i < 16; ++i)
-        EXPECT_EQ(rgb(palette[i].rgbRed, palette[i].rgbGreen, palette[i].rgbBlue), StandardPalette[i]) << i;
+        EXPECT_EQ(rgb(palette[i].rgbRed, palette[i].rgbGreen, palette[i].rgbBlue),
+                  StandardPalette[i])
+            << i;
     // The stored pixels: bottom-up rows of 28 bytes, the left pixel in the high nibble.
     const uint8_t* rows = data + header->biSize + 16 * sizeof(RGBQUAD);
     for (int32_t y = 0; y < 18; ++y) {
@@ -131,6 +133,21 @@ TEST(ControlsPaintTest, HandCursorHasItsHotSpotOnTheFingerTip)
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
     DeleteObject(info.hbmMask);
+
+    // A picture of it, four times enlarged, on the face colour.
+    HWND window = test::makeTestWindow("cursor", 700, 20, 32, 32);
+    HDC dc = GetDC(window);
+    DrawIconEx(dc, 0, 0, cursor, 32, 32, 0, nullptr, DI_NORMAL);
+    ReleaseDC(window, dc);
+    const Pixels shot = test::capture(window, Box{0, 0, 32, 32});
+    Pixels large;
+    large.width = large.height = 128;
+    for (int32_t y = 0; y < 128; ++y)
+        for (int32_t x = 0; x < 128; ++x)
+            large.values.push_back(shot.at(x / 4, y / 4));
+    test::saveShot(large, "hand-cursor");
+    EXPECT_EQ(shot.at(hx, hy), Black);
+    DestroyWindow(window);
 }
 
 // The window and contexts the main dialog would hand the controls.
@@ -243,14 +260,14 @@ TEST(ControlsPaintTest, EveryLookOfThePadsAndTheButtonAsTheWindowShowsIt)
         std::make_unique<XYPad>(420, 250, 100, 0, 8, 0, 16, 8, 0, 8, 5, "Light Boosting", 0),
         std::make_unique<XYPad>(420, 200, 100, 0, 8, 0, 16, 8, 0, 8, 5, "Brightness Ratio", 0),
     };
-    const int32_t values[8][2] = {{0, 120}, {200, 0}, {17, 0}, {0, 0},
+    const int32_t values[8][2] = {{0, 120}, {200, 0}, {17, 0},  {0, 0},
                                   {10, 40}, {25, 25}, {100, 0}, {5, 0}};
     for (int i = 0; i < 8; ++i) {
         made[i]->x = values[i][0];
         made[i]->y = values[i][1];
     }
-    TriStateButton buttons[4] = {{420, 30, 18, 18}, {450, 30, 18, 18}, {480, 30, 18, 18},
-                                 {510, 30, 18, 18}};
+    TriStateButton buttons[4] = {
+        {420, 30, 18, 18}, {450, 30, 18, 18}, {480, 30, 18, 18}, {510, 30, 18, 18}};
     for (int i = 0; i < 4; ++i)
         buttons[i].state = i;
 
@@ -268,15 +285,16 @@ TEST(ControlsPaintTest, EveryLookOfThePadsAndTheButtonAsTheWindowShowsIt)
     expectSameOutsideText(window, raster);
 
     // Spot checks that do not lean on the raster twin.
-    EXPECT_EQ(window.at(40 + 200, 20), Black);                 // pad 1 marker corner
+    EXPECT_EQ(window.at(40 + 200, 20), Black);                        // pad 1 marker corner
     EXPECT_EQ(window.at(420 + 10 + 1, 300 + 40 + 1), rgb(255, 0, 0)); // sprite centre
-    EXPECT_EQ(window.at(420 + 10, 300 + 40), surface.face);    // sprite's transparent corner
-    EXPECT_EQ(window.at(420 + 50 + 8, 150 - 3), Black);        // centre tick of S-Shading
-    EXPECT_EQ(window.at(420 + 100 + 8, 150 - 4), Black);       // right end tick of the ruler
-    EXPECT_EQ(window.at(420 + 100 + 8, 150 - 5), surface.face); // its last point is not drawn
+    EXPECT_EQ(window.at(420 + 10, 300 + 40), surface.face);           // sprite's transparent corner
+    EXPECT_EQ(window.at(420 + 50 + 8, 150 - 3), Black);               // centre tick of S-Shading
+    EXPECT_EQ(window.at(420 + 100 + 8, 150 - 4), Black);              // right end tick of the ruler
+    EXPECT_EQ(window.at(420 + 100 + 8, 150 - 5), surface.face);       // its last point is not drawn
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(window.at(buttons[i].x, buttons[i].y), rgb(224, 224, 224));
-        EXPECT_EQ(window.at(buttons[i].x + 5, buttons[i].y + 2), describedStripPixel(18 * i + 5, 2));
+        EXPECT_EQ(window.at(buttons[i].x + 5, buttons[i].y + 2),
+                  describedStripPixel(18 * i + 5, 2));
         EXPECT_EQ(window.at(buttons[i].x + 17, buttons[i].y + 5), Black);
     }
     EXPECT_EQ(window.at(buttons[3].x + 5, buttons[3].y + 5), surface.face);

@@ -28,9 +28,9 @@ HWND makeTestWindow(const char* title, int x, int y, int width, int height, WNDP
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
     windowClass.lpszClassName = WindowClass;
     RegisterClassA(&windowClass); // fails harmlessly once registered
-    HWND window = CreateWindowExA(WS_EX_TOPMOST, WindowClass, title, WS_POPUP | WS_VISIBLE, x, y,
-                                  width, height, nullptr, nullptr, GetModuleHandleA(nullptr),
-                                  nullptr);
+    HWND window =
+        CreateWindowExA(WS_EX_TOPMOST, WindowClass, title, WS_POPUP | WS_VISIBLE, x, y, width,
+                        height, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
     if (window == nullptr)
         return nullptr;
     SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(procedure));
@@ -98,6 +98,27 @@ Pixels captureWindow(HWND window)
     return pixels;
 }
 
+namespace {
+
+BOOL CALLBACK noteUnpaintedChild(HWND child, LPARAM result)
+{
+    if (!GetUpdateRect(child, nullptr, FALSE))
+        return TRUE;
+    *reinterpret_cast<bool*>(result) = false;
+    return FALSE;
+}
+
+} // namespace
+
+bool fullyPainted(HWND window)
+{
+    if (GetUpdateRect(window, nullptr, FALSE))
+        return false;
+    bool painted = true;
+    EnumChildWindows(window, noteUnpaintedChild, reinterpret_cast<LPARAM>(&painted));
+    return painted;
+}
+
 std::string saveShot(const Pixels& pixels, const char* name)
 {
     const std::string directory = ORYN_SHOT_DIR;
@@ -108,7 +129,8 @@ std::string saveShot(const Pixels& pixels, const char* name)
         rgbBytes[3 * i + 1] = uint8_t(pixels.values[i] >> 8);
         rgbBytes[3 * i + 2] = uint8_t(pixels.values[i] >> 16);
     }
-    const std::string path = directory + "/" + name + (sizeof(void*) == 4 ? "-win32" : "-win64") + ".png";
+    const std::string path =
+        directory + "/" + name + (sizeof(void*) == 4 ? "-win32" : "-win64") + ".png";
     stbi_write_png(windowsPath(path).c_str(), pixels.width, pixels.height, 3, rgbBytes.data(),
                    pixels.width * 3);
     return path;

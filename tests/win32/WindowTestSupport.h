@@ -25,11 +25,17 @@ struct Pixels {
     int32_t width = 0;
     int32_t height = 0;
     std::vector<uint32_t> values;
-    uint32_t at(int32_t x, int32_t y) const { return values[size_t(y) * size_t(width) + size_t(x)]; }
+    uint32_t at(int32_t x, int32_t y) const
+    {
+        return values[size_t(y) * size_t(width) + size_t(x)];
+    }
 };
 Pixels capture(HWND window, const Box& box);
 // The whole window, frame included.
 Pixels captureWindow(HWND window);
+
+// True when neither the window nor any of its children waits for a paint.
+bool fullyPainted(HWND window);
 
 // Writes the pixels as a PNG under the build tree's shots folder; returns its Unix path.
 std::string saveShot(const Pixels& pixels, const char* name);
@@ -47,8 +53,8 @@ void click(int x, int y, bool right = false);
 // A key press and release.
 void pressKey(WORD key, WORD modifier = 0);
 
-// Waits (bounded) until `done` holds, pumping this thread's messages. Returns whether it held.
-template <class Condition> bool waitFor(Condition done, int rounds = 400)
+// Waits (at most about 30 s) until `done` holds, pumping this thread's messages. Returns whether it held.
+template <class Condition> bool waitFor(Condition done, int rounds = 3000)
 {
     for (int i = 0; i < rounds; ++i) {
         pump();

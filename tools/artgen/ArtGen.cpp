@@ -212,7 +212,8 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::string dir = argv[3];
-    return makeStrip(argv[1], dir + "/GShadingStrip.bmp") && makeCursor(argv[2], dir + "/HandCursor.cur")
+    return makeStrip(argv[1], dir + "/GShadingStrip.bmp") &&
+                   makeCursor(argv[2], dir + "/HandCursor.cur")
                ? 0
                : 1;
 }
