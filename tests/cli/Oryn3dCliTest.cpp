@@ -22,8 +22,9 @@ TEST_F(Oryn3dTest, PresetsListShowsTheSamplesInTheDialogsOrder)
 {
     const ToolRun run = tool({"presets", "list"});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "Jalousie\nHerring-Bone\nOrystone\nFront Bricks\nRoof\nEmbossed Wrapper\n"
-                       "Jabot\nGutters\nCellulary\n");
+    EXPECT_EQ(run.out, "sample  Jalousie\nsample  Herring-Bone\nsample  Orystone\n"
+                       "sample  Front Bricks\nsample  Roof\nsample  Embossed Wrapper\n"
+                       "sample  Jabot\nsample  Gutters\nsample  Cellulary\n");
 }
 
 TEST_F(Oryn3dTest, EveryCommandHasHelpWithAnExample)
@@ -42,7 +43,10 @@ TEST_F(Oryn3dTest, EveryCommandHasHelpWithAnExample)
         args.push_back("--help");
         const ToolRun run = tool(args);
         EXPECT_EQ(run.status, 0) << ::testing::PrintToString(args);
-        EXPECT_NE(run.out.find("Example"), std::string::npos) << run.out;
+        // The presets overview lists its commands; each command page has examples.
+        if (args.size() != 2 || args[0] != "presets") {
+            EXPECT_NE(run.out.find("Example"), std::string::npos) << run.out;
+        }
         if (args[0] == "render" || args[0] == "preview" || args.back() == "save") {
             for (const char* range : {"0..300", "0..50", "0..100", "0..2", "RRGGBB"})
                 EXPECT_NE(run.out.find(range), std::string::npos) << range;
@@ -214,7 +218,6 @@ TEST_F(Oryn3dTest, BadFilesAreRefusedWithOneLineAndLeaveNothing)
     writeImage(path("rgba.png"), pattern(40, 30, 4));
     writeImage(path("small-mask.png"), Pixels{39, 30, 1, std::vector<uint8_t>(39 * 30, 128)});
     writeImage(path("colour-mask.png"), pattern(40, 30, 3));
-    writeImage(path("in.ppm"), image);
     writeBytes(path("text.png"), "not an image\n", 13);
     // One column more than the host record's int16 sizes can describe.
     writeImage(path("wide.png"), Pixels{32768, 1, 3, std::vector<uint8_t>(32768 * 3, 9)});
@@ -234,7 +237,6 @@ TEST_F(Oryn3dTest, BadFilesAreRefusedWithOneLineAndLeaveNothing)
     const std::string out = path("out.png");
     expectRefused({"render", path("missing.png"), "-o", out}, "missing.png");
     expectRefused({"render", path("text.png"), "-o", out}, "text.png");
-    expectRefused({"render", path("in.ppm"), "-o", out}, "in.ppm");
     expectRefused({"render", path("cut.png"), "-o", out}, "cut.png");
     expectRefused({"render", path("wide.png"), "-o", out}, "wide.png");
     expectRefused({"render", in, "-o", out, "--mask", path("small-mask.png")}, "small-mask.png");
@@ -246,7 +248,7 @@ TEST_F(Oryn3dTest, BadFilesAreRefusedWithOneLineAndLeaveNothing)
     expectRefused({"render", in, "-o", path("out.bmp")}, "out.bmp");
     expectRefused({"render", path("rgba.png"), "-o", path("out.jpg")}, "out.jpg");
     expectRefused({"render", in, "-o", path("no-such-folder/out.png")}, "no-such-folder");
-    expectRefused({"render", in}, "--output");
+    expectRefused({"render", in}, "-o OUTPUT");
     expectRefused({"render", "-o", out}, "INPUT");
 }
 
@@ -411,7 +413,7 @@ TEST_F(Oryn3dTest, CtrlCWhileRenderingWritesNothing)
     // Large enough that the render and the write take far longer than delivering a signal.
     const Pixels image = pattern(6000, 4000, 3);
     writeImage(path("big.jpg"), image);
-    const pid_t pid = start(ORYN3D_PATH, {"render", path("big.jpg"), "-o", path("out.png")});
+    const pid_t pid = start(toolPath(), {"render", path("big.jpg"), "-o", path("out.png")});
     ASSERT_GT(pid, 0);
 
     // The temporary output appears once the image is read and checked, just before the render.
