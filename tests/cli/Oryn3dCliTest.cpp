@@ -408,32 +408,6 @@ TEST_F(Oryn3dTest, ColourProfileExifAndXmpAreKept)
     }
 }
 
-TEST_F(Oryn3dTest, CtrlCWhileRenderingWritesNothing)
-{
-    // Large enough that the render and the write take far longer than delivering a signal.
-    const Pixels image = pattern(6000, 4000, 3);
-    writeImage(path("big.jpg"), image);
-    const pid_t pid = start(toolPath(), {"render", path("big.jpg"), "-o", path("out.png")});
-    ASSERT_GT(pid, 0);
-
-    // The temporary output appears once the image is read and checked, just before the render.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-    bool started = false;
-    while (!started && std::chrono::steady_clock::now() < deadline) {
-        for (const std::string& name : files())
-            started = started || name.rfind(".out.png.", 0) == 0;
-        if (!started)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    EXPECT_TRUE(started);
-    kill(pid, SIGINT);
-    const ToolRun run = finish(pid);
-    EXPECT_EQ(run.status, 130) << run.err;
-    EXPECT_EQ(files(), std::vector<std::string>{"big.jpg"});
-    // A cancelled render is not remembered.
-    EXPECT_FALSE(fs::exists(storePath()));
-}
-
 TEST_F(Oryn3dTest, ProgressBarOnlyOnATerminalWithoutQuiet)
 {
     writeImage(path("in.png"), pattern(400, 300, 3));

@@ -922,15 +922,18 @@ std::string helpText(const std::string& topic, int columns)
                              "oryn3d render *.jpg -o reliefs/ --quality 90\n"
                              "oryn3d presets save Mine --preset Roof --bevel 20 --with-light",
                              "  ") +
-               "\nExit status: 0 success, 1 a file or the filter failed, 2 a wrong command line, "
-               "128 + N stopped by signal N (130 for Ctrl-C).\n";
+               "\n" +
+               wrap("Exit status: 0 success, 1 a file or the filter failed, 2 a wrong command "
+                    "line, 128 + N stopped by signal N (130 for Ctrl-C).",
+                    width, 0, 0) +
+               "\n";
         return out;
     }
     if (topic == "presets") {
         out = wrap("Sample and user presets for --preset. User presets are kept in "
                    "$XDG_CONFIG_HOME/oryn3d/presets.sqlite3 (default ~/.config/oryn3d).",
                    width, 0, 0) +
-              "\n\nUsage: oryn3d presets COMMAND [options] [arguments]\n\nCommands:\n";
+              "\n\nUsage: oryn3d presets COMMAND [arguments]\n\nCommands:\n";
         for (const CommandDef& command : Commands) {
             if (std::strncmp(command.path, "presets ", 8) != 0)
                 continue;
@@ -938,7 +941,8 @@ std::string helpText(const std::string& topic, int columns)
             line.resize(22, ' ');
             out += line + wrap(command.summary, width, 22, 22) + "\n";
         }
-        return out + "\n" + helpHint("presets COMMAND") + " for a command's options.\n";
+        return out + "\n" + wrap("Run 'oryn3d presets COMMAND --help' for a command's options.",
+                                  width, 0, 0) + "\n";
     }
     const CommandDef* command = findCommand(topic);
     if (command == nullptr)

@@ -405,9 +405,27 @@ Outcome runJob(const Invocation& q, const Job& job, bool preview, RunShared& sha
         return Outcome::Failed;
     }
 
+    // A render into a file is encoded while it runs: the encoder takes each row as soon as the
+    // render has finished it. Standard output is written only after a complete render.
     Raster result;
+    StreamingEncoder encoder;
+    const bool streaming = !preview && job.output != "-";
+    if (streaming) {
+        if (result.allocate(raster.width, raster.height, raster.bands) != 0) {
+            reportError(job.input + ": not enough memory for this image");
+            return Outcome::Failed;
+        }
+        if (encoder.start(imageFile.temporary(), job.format, q.encode, result, metadata, error) !=
+            0) {
+            reportError(out + ": " + error);
+            return Outcome::Failed;
+        }
+        host.rowsDone = [&encoder](int32_t rows) { encoder.rowsReady(rows); };
+    }
     const int16_t status =
         preview ? renderPreview(host, block, controls, result) : renderImage(host, block, result);
+    if (status != noErr || cancelRequested())
+        encoder.abandon();
     if (status == userCanceledErr || cancelRequested())
         return Outcome::Cancelled;
     if (status == memFullErr) {
@@ -421,8 +439,12 @@ Outcome runJob(const Invocation& q, const Job& job, bool preview, RunShared& sha
     // The input's pixels are not needed any more; the output is encoded from `result`.
     raster = Raster();
 
-    const std::string target = job.output == "-" ? job.output : imageFile.temporary();
-    if (writeImage(target, job.format, q.encode, result, metadata.get(), error) != 0) {
+    const int written = streaming ? encoder.finish(error)
+                                  : writeImage(job.output == "-" ? job.output
+                                                                 : imageFile.temporary(),
+                                               job.format, q.encode, result, metadata.get(),
+                                               error);
+    if (written != 0) {
         reportError(out + ": " + error);
         return Outcome::Failed;
     }

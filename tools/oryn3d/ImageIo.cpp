@@ -6,7 +6,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -528,35 +531,21 @@ bool formatKeepsAlpha(ImageFormat format)
     return format != ImageFormat::Jpeg;
 }
 
-int writeImage(const std::string& path, ImageFormat format, const EncodeOptions& encode,
-               const Raster& raster, const ImageMetadata* metadata, std::string& error)
-{
-    if ((raster.bands != 3 && raster.bands != 4) ||
-        (raster.bands == 4 && !formatKeepsAlpha(format))) {
-        error = "this format cannot hold the image's channels";
-        return 1;
-    }
-    vips_error_clear();
-    ImageRef memory(vips_image_new_from_memory(raster.pixels.data(), raster.pixels.size(),
-                                               raster.width, raster.height, raster.bands,
-                                               VIPS_FORMAT_UCHAR));
-    if (memory.image == nullptr) {
-        error = "cannot prepare the image (" + vipsReason("unknown reason") + ")";
-        return 1;
-    }
-    ImageRef out;
-    const double xres = metadata != nullptr ? metadata->xres : 1.0;
-    const double yres = metadata != nullptr ? metadata->yres : 1.0;
-    if (vips_copy(memory.image, &out.image, "interpretation", VIPS_INTERPRETATION_sRGB, "xres",
-                  xres, "yres", yres, nullptr) != 0) {
-        error = "cannot prepare the image (" + vipsReason("unknown reason") + ")";
-        return 1;
-    }
-    if (metadata != nullptr) {
-        for (const auto& field : metadata->fields)
-            vips_image_set(out.image, field.first.c_str(), const_cast<GValue*>(&field.second));
-    }
+namespace {
 
+// Sets the metadata fields on the image to be written.
+void setMetadata(VipsImage* image, const ImageMetadata* metadata)
+{
+    if (metadata == nullptr)
+        return;
+    for (const auto& field : metadata->fields)
+        vips_image_set(image, field.first.c_str(), const_cast<GValue*>(&field.second));
+}
+
+// Encodes `image` into `path` ("-": standard output). Returns 0, or 1 with a reason.
+int saveImage(VipsImage* image, const std::string& path, ImageFormat format,
+              const EncodeOptions& encode, std::string& error)
+{
     VipsTarget* target = path == "-" ? vips_target_new_to_descriptor(STDOUT_FILENO)
                                      : vips_target_new_to_file(path.c_str());
     if (target == nullptr) {
@@ -566,10 +555,10 @@ int writeImage(const std::string& path, ImageFormat format, const EncodeOptions&
     int failed = 0;
     switch (format) {
     case ImageFormat::Png:
-        failed = vips_pngsave_target(out.image, target, "compression", encode.pngLevel, nullptr);
+        failed = vips_pngsave_target(image, target, "compression", encode.pngLevel, nullptr);
         break;
     case ImageFormat::Jpeg:
-        failed = vips_jpegsave_target(out.image, target, "Q", encode.quality, nullptr);
+        failed = vips_jpegsave_target(image, target, "Q", encode.quality, nullptr);
         break;
     case ImageFormat::Tiff: {
         VipsForeignTiffCompression compression = VIPS_FOREIGN_TIFF_COMPRESSION_LZW;
@@ -590,12 +579,12 @@ int writeImage(const std::string& path, ImageFormat format, const EncodeOptions&
             compression = VIPS_FOREIGN_TIFF_COMPRESSION_JPEG;
             break;
         }
-        failed = vips_tiffsave_target(out.image, target, "compression", compression, "Q",
+        failed = vips_tiffsave_target(image, target, "compression", compression, "Q",
                                       encode.quality, nullptr);
         break;
     }
     case ImageFormat::WebP:
-        failed = vips_webpsave_target(out.image, target, "Q", encode.quality, "lossless",
+        failed = vips_webpsave_target(image, target, "Q", encode.quality, "lossless",
                                       encode.lossless ? TRUE : FALSE, nullptr);
         break;
     }
@@ -607,6 +596,157 @@ int writeImage(const std::string& path, ImageFormat format, const EncodeOptions&
         return 1;
     }
     return 0;
+}
+
+bool channelsFit(const Raster& raster, ImageFormat format, std::string& error)
+{
+    if ((raster.bands != 3 && raster.bands != 4) ||
+        (raster.bands == 4 && !formatKeepsAlpha(format))) {
+        error = "this format cannot hold the image's channels";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int writeImage(const std::string& path, ImageFormat format, const EncodeOptions& encode,
+               const Raster& raster, const ImageMetadata* metadata, std::string& error)
+{
+    if (!channelsFit(raster, format, error))
+        return 1;
+    vips_error_clear();
+    ImageRef memory(vips_image_new_from_memory(raster.pixels.data(), raster.pixels.size(),
+                                               raster.width, raster.height, raster.bands,
+                                               VIPS_FORMAT_UCHAR));
+    if (memory.image == nullptr) {
+        error = "cannot prepare the image (" + vipsReason("unknown reason") + ")";
+        return 1;
+    }
+    ImageRef out;
+    const double xres = metadata != nullptr ? metadata->xres : 1.0;
+    const double yres = metadata != nullptr ? metadata->yres : 1.0;
+    if (vips_copy(memory.image, &out.image, "interpretation", VIPS_INTERPRETATION_sRGB, "xres",
+                  xres, "yres", yres, nullptr) != 0) {
+        error = "cannot prepare the image (" + vipsReason("unknown reason") + ")";
+        return 1;
+    }
+    setMetadata(out.image, metadata);
+    return saveImage(out.image, path, format, encode, error);
+}
+
+// What the encoder thread and the render share.
+struct StreamingEncoder::State {
+    std::mutex lock;
+    std::condition_variable changed;
+    int32_t ready = 0;      // rows final
+    bool abandoned = false; // the render will not finish
+    const Raster* raster = nullptr;
+    MetadataRef metadata;
+    VipsImage* image = nullptr; // the image the encoder pulls rows from
+    std::thread encoder;
+    int result = 0;
+    std::string error;
+};
+
+namespace {
+
+// Fills a region of the image being encoded from the raster, once its rows are final.
+int generateRows(VipsRegion* region, void*, void* a, void*, gboolean*)
+{
+    auto* state = static_cast<StreamingEncoder::State*>(a);
+    const VipsRect& rect = region->valid;
+    {
+        std::unique_lock<std::mutex> hold(state->lock);
+        state->changed.wait(hold, [&] {
+            return state->abandoned || state->ready >= rect.top + rect.height;
+        });
+        if (state->abandoned) {
+            vips_error("oryn3d", "%s", "the render stopped");
+            return -1;
+        }
+    }
+    const Raster& raster = *state->raster;
+    const size_t rowBytes = static_cast<size_t>(raster.rowBytes());
+    const size_t pixelBytes = static_cast<size_t>(raster.bands);
+    for (int y = rect.top; y < rect.top + rect.height; ++y)
+        std::memcpy(VIPS_REGION_ADDR(region, rect.left, y),
+                    raster.pixels.data() + static_cast<size_t>(y) * rowBytes +
+                        static_cast<size_t>(rect.left) * pixelBytes,
+                    static_cast<size_t>(rect.width) * pixelBytes);
+    return 0;
+}
+
+} // namespace
+
+StreamingEncoder::StreamingEncoder() : state(new State()) {}
+
+StreamingEncoder::~StreamingEncoder()
+{
+    if (state->encoder.joinable()) {
+        abandon();
+        state->encoder.join();
+    }
+    if (state->image != nullptr)
+        g_object_unref(state->image);
+}
+
+int StreamingEncoder::start(const std::string& path, ImageFormat format,
+                            const EncodeOptions& encode, const Raster& raster,
+                            MetadataRef metadata, std::string& error)
+{
+    if (!channelsFit(raster, format, error))
+        return 1;
+    state->raster = &raster;
+    state->metadata = metadata;
+    VipsImage* image = vips_image_new();
+    const double xres = metadata != nullptr ? metadata->xres : 1.0;
+    const double yres = metadata != nullptr ? metadata->yres : 1.0;
+    vips_image_init_fields(image, raster.width, raster.height, raster.bands, VIPS_FORMAT_UCHAR,
+                           VIPS_CODING_NONE, VIPS_INTERPRETATION_sRGB, xres, yres);
+    // Rows are asked for top to bottom in thin strips, the order in which the render ends them.
+    if (vips_image_pipelinev(image, VIPS_DEMAND_STYLE_THINSTRIP, nullptr) != 0 ||
+        vips_image_generate(image, nullptr, generateRows, nullptr, state.get(), nullptr) != 0) {
+        g_object_unref(image);
+        error = "cannot prepare the image (" + vipsReason("unknown reason") + ")";
+        return 1;
+    }
+    setMetadata(image, metadata.get());
+    state->image = image;
+    State* shared = state.get();
+    state->encoder = std::thread([shared, path, format, encode] {
+        shared->result = saveImage(shared->image, path, format, encode, shared->error);
+    });
+    return 0;
+}
+
+void StreamingEncoder::rowsReady(int32_t rows)
+{
+    {
+        std::lock_guard<std::mutex> hold(state->lock);
+        if (rows <= state->ready)
+            return;
+        state->ready = rows;
+    }
+    state->changed.notify_all();
+}
+
+void StreamingEncoder::abandon()
+{
+    {
+        std::lock_guard<std::mutex> hold(state->lock);
+        state->abandoned = true;
+    }
+    state->changed.notify_all();
+}
+
+int StreamingEncoder::finish(std::string& error)
+{
+    if (state->encoder.joinable())
+        state->encoder.join();
+    if (state->result != 0)
+        error = state->error;
+    return state->result;
 }
 
 } // namespace oryn

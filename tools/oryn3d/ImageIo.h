@@ -74,4 +74,35 @@ bool formatKeepsAlpha(ImageFormat format);
 int writeImage(const std::string& path, ImageFormat format, const EncodeOptions& encode,
                const Raster& raster, const ImageMetadata* metadata, std::string& error);
 
+// Encodes a raster into a file while it is still being filled from the top: the encoder runs on
+// threads of its own and reads a row only once `rowsReady` has covered it, so encoding overlaps
+// the render instead of following it.
+class StreamingEncoder {
+public:
+    StreamingEncoder();
+    StreamingEncoder(const StreamingEncoder&) = delete;
+    StreamingEncoder& operator=(const StreamingEncoder&) = delete;
+    // Abandons an encoder still running and waits for it.
+    ~StreamingEncoder();
+
+    // Starts encoding `raster` (which must stay alive and in place until `finish`) into `path`.
+    // Returns 0, or 1 with a reason.
+    int start(const std::string& path, ImageFormat format, const EncodeOptions& encode,
+              const Raster& raster, MetadataRef metadata, std::string& error);
+
+    // Rows 0 .. rows - 1 are final. Any thread; rows only grow.
+    void rowsReady(int32_t rows);
+
+    // The raster will not be completed: the encoder stops with an error.
+    void abandon();
+
+    // Waits for the encoder. Returns 0 when the file is complete, or 1 with a reason.
+    int finish(std::string& error);
+
+    struct State;
+
+private:
+    std::unique_ptr<State> state;
+};
+
 } // namespace oryn

@@ -30,6 +30,7 @@ struct HostState {
     uint8_t* mask = nullptr; // rows x columns, or null
     bool showProgress = false;
     const char* progressLabel = "";
+    const std::function<void(int32_t)>* rowsDone = nullptr;
     int drawnPercent = -1; // last percentage drawn, -1 before the first
 };
 HostState hostState;
@@ -110,6 +111,8 @@ Boolean abortProc()
 
 void progressProc(int32_t done, int32_t total)
 {
+    if (hostState.rowsDone != nullptr && *hostState.rowsDone)
+        (*hostState.rowsDone)(done);
     if (!hostState.showProgress || total <= 0)
         return;
     int64_t percent = static_cast<int64_t>(done) * 100 / total;
@@ -192,6 +195,7 @@ std::unique_ptr<FilterRecord> makeRecord(const HostImage& host, uint8_t* out)
         host.mask != nullptr ? const_cast<uint8_t*>(host.mask->pixels.data()) : nullptr;
     hostState.showProgress = host.showProgress;
     hostState.progressLabel = host.progressLabel.c_str();
+    hostState.rowsDone = &host.rowsDone;
     return record;
 }
 
@@ -263,12 +267,17 @@ void unregisterTemporaryFile(int slot)
 int16_t renderImage(const HostImage& host, ParamBlock& block, Raster& result)
 {
     // Left unfilled: the render's background pass writes every byte before anything else.
-    if (result.allocate(host.image->width, host.image->height, host.image->bands) != 0)
+    const Raster& image = *host.image;
+    const bool allocated = result.width == image.width && result.height == image.height &&
+                           result.bands == image.bands && result.pixels.data() != nullptr;
+    if (!allocated && result.allocate(image.width, image.height, image.bands) != 0)
         return memFullErr;
     std::unique_ptr<FilterRecord> record = makeRecord(host, result.pixels.data());
     const int16_t status = renderFinalImage(record.get(), block, host.threads);
     clearProgress();
     hostState = HostState();
+    if (status == noErr && host.rowsDone)
+        host.rowsDone(image.height);
     return status;
 }
 

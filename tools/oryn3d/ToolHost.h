@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "params/ParamBlock.h"
@@ -24,6 +25,9 @@ struct HostImage {
     bool showProgress = false; // draw a progress bar on stderr during the final render
     std::string progressLabel; // shown before the bar, for example "[3/50] photo.jpg"
     int threads = 0;           // threads for the final render, 0 = every core
+    // Told during the final render how many top rows of the output are final (the engine
+    // reports the row it starts next; every row above it is written), and at the end all.
+    std::function<void(int32_t)> rowsDone;
 };
 
 // Installs the handler of every termination signal the process can catch (Ctrl-C, SIGTERM from
@@ -44,7 +48,8 @@ int registerTemporaryFile(const char* path);
 void unregisterTemporaryFile(int slot);
 
 // The final render of `block` over the whole image, exactly as the plug-in's silent replay runs
-// it. `result` receives the filtered image. Returns noErr, userCanceledErr after Ctrl-C, or the
+// it. `result` receives the filtered image; it is allocated unless the caller already allocated
+// it at the image's size. Returns noErr, userCanceledErr after Ctrl-C, or the
 // render's error code.
 int16_t renderImage(const HostImage& host, ParamBlock& block, Raster& result);
 
