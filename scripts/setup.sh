@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    libvips-dev libcli11-dev libsqlite3-dev libstb-dev
+    libvips-dev libexif-dev libsqlite3-dev libstb-dev libvips-tools bc
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
     wine wine64 wine32:i386 xvfb xauth
 )

@@ -3,6 +3,7 @@
 // runs the same plan and settings for each input, goes on past a bad file, and ends with a
 // summary; a render is remembered as the user preset "Last Used".
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,6 +27,8 @@
 namespace oryn {
 
 namespace {
+
+namespace fs = std::filesystem;
 
 // One input and where its result goes.
 struct Job {
@@ -91,7 +94,10 @@ int planJobs(const Invocation& q, const char* command, std::vector<Job>& jobs)
         return 1;
     }
     if (!q.output.empty() && !isFolder(q.output)) {
-        reportError("-o " + q.output + ": with several inputs, -o names an existing folder" + hint);
+        reportError("-o " + q.output +
+                    (fs::exists(q.output) ? ": with several inputs, -o names a folder"
+                                          : ": no such folder; create it first") +
+                    hint);
         return 1;
     }
     const std::string folder =
