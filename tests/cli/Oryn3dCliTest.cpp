@@ -433,6 +433,12 @@ TEST_F(Oryn3dTest, ProgressBarOnlyOnATerminalWithoutQuiet)
     const std::string bar = onTerminal({"render", path("in.png"), "-o", path("a.png")});
     EXPECT_NE(bar.find("rendering ["), std::string::npos) << bar;
     EXPECT_NE(bar.find("%"), std::string::npos) << bar;
+    // A batch shows each file and its place in the batch.
+    fs::create_directory(path("batch"));
+    const std::string batch =
+        onTerminal({"render", path("in.png"), path("a.png"), "-o", path("batch")});
+    EXPECT_NE(batch.find("[2/2] a.png rendering ["), std::string::npos) << batch;
+    EXPECT_NE(batch.find("2 of 2 images written"), std::string::npos) << batch;
     const std::string quiet = onTerminal({"render", path("in.png"), "-o", path("b.png"), "-q"});
     EXPECT_EQ(quiet.find("rendering"), std::string::npos) << quiet;
     EXPECT_EQ(tool({"render", path("in.png"), "-o", path("c.png")}).err, "");

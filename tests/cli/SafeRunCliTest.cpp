@@ -81,9 +81,9 @@ TEST_F(Oryn3dTest, SaveBlockRefusesTheRunsOwnFiles)
     }
     // A record of its own is written whole.
     writeBytes(path("settings.oryn"), "old", 3);
-    EXPECT_EQ(tool({"render", in, "-o", path("out.png"), "--save-block", path("settings.oryn")})
-                  .status,
-              0);
+    EXPECT_EQ(
+        tool({"render", in, "-o", path("out.png"), "--save-block", path("settings.oryn")}).status,
+        0);
     EXPECT_EQ(readBytes(path("settings.oryn")).size(), 64u);
 }
 

@@ -941,8 +941,9 @@ std::string helpText(const std::string& topic, int columns)
             line.resize(22, ' ');
             out += line + wrap(command.summary, width, 22, 22) + "\n";
         }
-        return out + "\n" + wrap("Run 'oryn3d presets COMMAND --help' for a command's options.",
-                                  width, 0, 0) + "\n";
+        return out + "\n" +
+               wrap("Run 'oryn3d presets COMMAND --help' for a command's options.", width, 0, 0) +
+               "\n";
     }
     const CommandDef* command = findCommand(topic);
     if (command == nullptr)
@@ -965,8 +966,8 @@ std::string manPage()
     for (const CommandDef& command : Commands)
         out += ".B oryn3d " + roff(command.path) + "\n.RI [ options ] \" " +
                roff(command.arguments) + "\"\n.br\n";
-    out += ".B oryn3d\n.RB [ \\-\\-help | \\-\\-version | \\-\\-man\\-page | \\-\\-completion "
-           "\\fISHELL\\fP ]\n"
+    out += ".B oryn3d\n[\\-\\-help] [\\-\\-version] [\\-\\-man\\-page] [\\-\\-completion "
+           "\\fISHELL\\fP]\n"
            ".SH DESCRIPTION\n"
            "oryn3d applies the Oryn 3D relief filter to image files, with the same render code as "
            "the filter module. Every option sets one control of the filter's dialog, in the "

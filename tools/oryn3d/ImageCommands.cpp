@@ -445,11 +445,13 @@ Outcome runJob(const Invocation& q, const Job& job, bool preview, RunShared& sha
     // The input's pixels are not needed any more; the output is encoded from `result`.
     raster = Raster();
 
-    const int written = streaming ? encoder.finish(error)
-                                  : writeImage(job.output == "-" ? job.output
-                                                                 : imageFile.temporary(),
-                                               job.format, q.encode, result, metadata.get(),
-                                               error);
+    const int written = streaming
+                            ? encoder.finish(error)
+                            : writeImage(job.output == "-" ? job.output : imageFile.temporary(),
+                                         job.format, q.encode, result, metadata.get(), error);
+    // A signal during the write (SIGPIPE from a closed pipe, for one) is a stop, not a fault.
+    if (written != 0 && cancelRequested())
+        return Outcome::Cancelled;
     if (written != 0) {
         reportError(out + ": " + error);
         return Outcome::Failed;

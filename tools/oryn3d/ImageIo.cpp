@@ -658,9 +658,8 @@ int generateRows(VipsRegion* region, void*, void* a, void*, gboolean*)
     const VipsRect& rect = region->valid;
     {
         std::unique_lock<std::mutex> hold(state->lock);
-        state->changed.wait(hold, [&] {
-            return state->abandoned || state->ready >= rect.top + rect.height;
-        });
+        state->changed.wait(
+            hold, [&] { return state->abandoned || state->ready >= rect.top + rect.height; });
         if (state->abandoned) {
             vips_error("oryn3d", "%s", "the render stopped");
             return -1;
@@ -692,8 +691,8 @@ StreamingEncoder::~StreamingEncoder()
 }
 
 int StreamingEncoder::start(const std::string& path, ImageFormat format,
-                            const EncodeOptions& encode, const Raster& raster,
-                            MetadataRef metadata, std::string& error)
+                            const EncodeOptions& encode, const Raster& raster, MetadataRef metadata,
+                            std::string& error)
 {
     if (!channelsFit(raster, format, error))
         return 1;
