@@ -104,7 +104,10 @@ int planJobs(const Invocation& q, const char* command, std::vector<Job>& jobs)
         q.output.empty() || q.output.back() == '/' ? q.output : q.output + "/";
     for (const std::string& input : q.inputs) {
         if (input == "-") {
-            reportError("standard input (-) can only be the single input" + hint);
+            reportError(q.inputs.size() > 1
+                            ? "standard input (-) can only be the single input" + hint
+                            : "standard input has no name to write under in a folder; give -o a "
+                              "file name or -" + hint);
             return 1;
         }
         // The input's name, with the extension of the format written: the input's own format
