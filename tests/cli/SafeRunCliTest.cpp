@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <libexif/exif-data.h>
+#include <sqlite3.h>
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -205,6 +206,25 @@ TEST_F(Oryn3dTest, UnwritableStoreStillWritesTheImage)
     EXPECT_EQ(list.status, 0);
     EXPECT_EQ(list.out.find("user"), std::string::npos) << list.out;
     EXPECT_NE(list.out.find("sample  Orystone\n"), std::string::npos) << list.out;
+}
+
+// A store that another program keeps locked past the ten seconds a run waits: the image is
+// still written, with the warning.
+TEST_F(Oryn3dTest, LockedStoreStillWritesTheImage)
+{
+    writeImage(path("in.png"), pattern(60, 40, 3));
+    ASSERT_EQ(tool({"presets", "save", "Kept"}).status, 0);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(storePath().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    const ToolRun run = tool({"render", path("in.png"), "-o", path("out.png")});
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(lineCount(run.err), 1u) << run.err;
+    EXPECT_NE(run.err.find("locked"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("'Last Used'"), std::string::npos) << run.err;
+    EXPECT_TRUE(fs::exists(path("out.png")));
 }
 
 // Preset names: one that a sample hides is saved with a warning that says how to pick it;
