@@ -262,6 +262,15 @@ TEST_F(Oryn3dTest, VersionManPageCompletionsAndInstall)
     }
     writeBytes(path("oryn3d.bash"), bash.data(), bash.size());
     EXPECT_EQ(std::system(("bash -n '" + path("oryn3d.bash") + "'").c_str()), 0);
+    // zsh and fish are not build dependencies; their scripts are checked where they exist.
+    for (const char* shell : {"zsh", "fish"}) {
+        if (std::system((std::string("command -v ") + shell + " > /dev/null").c_str()) != 0)
+            continue;
+        const std::string script = tool({"--completion", shell}).out;
+        writeBytes(path("completion"), script.data(), script.size());
+        EXPECT_EQ(std::system((std::string(shell) + " -n '" + path("completion") + "'").c_str()), 0)
+            << shell;
+    }
     expectRefused({"--completion", "tcsh"}, "bash, zsh or fish");
 
     const std::string prefix = root + "/prefix";

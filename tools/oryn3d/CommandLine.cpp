@@ -1021,11 +1021,12 @@ std::string completionScript(const std::string& shell)
 
     if (shell == "bash" || shell == "zsh") {
         std::string out;
+        // In zsh, _oryn3d is the completion file itself, so the bash-style function is renamed.
+        const std::string function = shell == "zsh" ? "_oryn3d_words" : "_oryn3d";
         if (shell == "zsh")
             out += "#compdef oryn3d\nautoload -U +X bashcompinit && bashcompinit\n";
-        out += "# oryn3d completion, made by 'oryn3d --completion " + shell +
-               "'\n"
-               "_oryn3d() {\n"
+        out += "# oryn3d completion, made by 'oryn3d --completion " + shell + "'\n" + function +
+               "() {\n"
                "    local cur prev words cword\n"
                "    cur=${COMP_WORDS[COMP_CWORD]}; prev=${COMP_WORDS[COMP_CWORD-1]}\n"
                "    local command=${COMP_WORDS[1]} sub=${COMP_WORDS[2]}\n"
@@ -1062,7 +1063,12 @@ std::string completionScript(const std::string& shell)
                "        COMPREPLY=($(compgen -f -- \"$cur\"))\n"
                "    fi\n"
                "}\n"
-               "complete -o filenames -F _oryn3d oryn3d\n";
+               "complete -o filenames -F " +
+               function + " oryn3d\n";
+        // zsh runs this file as the completion function itself: after defining the bash-style
+        // function, complete the words now.
+        if (shell == "zsh")
+            out += "_bash_complete -o filenames -F " + function + " \"$@\"\n";
         return out;
     }
     if (shell == "fish") {
@@ -1092,7 +1098,8 @@ std::string completionScript(const std::string& shell)
                                ? " -x -a " + shellQuote(option.choices)
                                : " -r -F";
                 std::string help = option.help;
-                const size_t stop = help.find_first_of(".,;(");
+                size_t stop = std::min(help.find(". "), help.find_first_of(";("));
+                stop = std::min(stop, help.find(", 0"));
                 out += " -d " + shellQuote(help.substr(0, stop)) + "\n";
             }
             if (command.bit & (ImageBits | ShowBit | ExportBit | ImportBit))
