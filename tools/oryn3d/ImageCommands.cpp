@@ -389,6 +389,7 @@ Outcome runJob(const Invocation& q, const Job& job, bool preview, RunShared& sha
     }
     // The decoded pixels are all the run needs from the pipeline; its buffers go now.
     const MetadataRef metadata = input.metadata;
+    input.close();
 
     HostImage host;
     host.image = &raster;

@@ -254,6 +254,14 @@ InputImage::~InputImage()
         g_object_unref(image);
 }
 
+void InputImage::close()
+{
+    if (image != nullptr)
+        g_object_unref(image);
+    image = nullptr;
+    std::string().swap(buffer);
+}
+
 int32_t InputImage::width() const
 {
     return vips_image_get_width(image);

@@ -36,6 +36,11 @@ public:
     // 1 (grey), 2 (grey and alpha), 3 (RGB) or 4 (RGBA), after any colour conversion.
     int32_t bands() const;
 
+    // Lets go of the pipeline and the encoded bytes once the pixels are decoded, so that what
+    // the loader holds (a whole decoded image, for one that was turned upright) is freed
+    // before the render. The metadata stays.
+    void close();
+
     VipsImage* image = nullptr; // the pipeline up to 8-bit samples
     std::string buffer;         // the encoded file when it came from standard input
     MetadataRef metadata;
