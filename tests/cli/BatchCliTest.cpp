@@ -376,6 +376,16 @@ TEST_F(Oryn3dTest, PeakMemoryIsTwoImagesAndAConstant)
     EXPECT_LE(big.maxRssKiB - tiny.maxRssKiB, 2 * image + allowance)
         << "peak " << big.maxRssKiB << " KiB, tiny " << tiny.maxRssKiB << " KiB, image " << image
         << " KiB";
+
+    // A photo stored sideways, which is read with random access to be turned upright, stays
+    // within the same bound.
+    writeImage(path("side.jpg"), pattern(height, width, 3),
+               [](VipsImage* im) { vips_image_set_int(im, VIPS_META_ORIENTATION, 6); });
+    const ToolRun turned = tool({"render", path("side.jpg"), "-o", path("side-out.tif"), "-q"});
+    ASSERT_EQ(turned.status, 0) << turned.err;
+    EXPECT_EQ(readImage(path("side-out.tif")).width, width);
+    EXPECT_LE(turned.maxRssKiB - tiny.maxRssKiB, 2 * image + allowance)
+        << "peak " << turned.maxRssKiB << " KiB";
 }
 
 } // namespace
