@@ -22,7 +22,7 @@ while IFS= read -r preset; do
     file="$out/$(printf '%s' "$preset" | tr 'A-Z ' 'a-z-').png"
     "$tool" render "$out/sample.png" -o "$file" --preset "$preset" --quiet --no-remember
     printf '  %-18s %s\n' "$preset" "$file"
-done < <("$tool" presets list 2>/dev/null | grep -v '^>')
+done < <("$tool" presets list 2>/dev/null | sed -n 's/^sample  //p')
 "$tool" preview "$out/sample.png" -o "$out/preview-orystone.png" --preset Orystone --quiet
 printf '  %-18s %s\n' "preview" "$out/preview-orystone.png"
 echo

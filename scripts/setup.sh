@@ -7,7 +7,7 @@ trap 'echo "setup.sh: failed (status $?) at: $BASH_COMMAND" >&2' ERR
 packages=(
     cmake ninja-build g++ pkg-config
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    libvips-dev libcli11-dev libsqlite3-dev libstb-dev
+    libvips-dev libexif-dev libsqlite3-dev libstb-dev libvips-tools bc
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
     wine wine64 wine32:i386 xvfb xauth icoutils xdotool imagemagick x11-apps
 )

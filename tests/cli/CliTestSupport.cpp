@@ -228,11 +228,19 @@ std::vector<std::string> Oryn3dTest::files() const
     return names;
 }
 
+std::string toolPath()
+{
+    const char* other = std::getenv("ORYN3D_UNDER_TEST");
+    return other != nullptr && other[0] != '\0' ? std::string(other) : std::string(ORYN3D_PATH);
+}
+
 pid_t Oryn3dTest::start(const std::string& program, std::vector<std::string> args,
-                        const std::string& streams)
+                        const std::string& streams, const std::string& input)
 {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, input.empty() ? "/dev/null" : input.c_str(),
+                                     O_RDONLY, 0);
     const std::string base = root + "/" + (streams.empty() ? std::string("std") : streams);
     const std::string outPath = base + "out";
     const std::string errPath = base + "err";
@@ -250,8 +258,11 @@ ToolRun Oryn3dTest::finish(pid_t pid, const std::string& streams)
 {
     ToolRun run;
     int waitStatus = 0;
-    if (pid > 0 && waitpid(pid, &waitStatus, 0) == pid)
+    struct rusage usage {};
+    if (pid > 0 && wait4(pid, &waitStatus, 0, &usage) == pid) {
         run.status = statusOf(waitStatus);
+        run.maxRssKiB = usage.ru_maxrss;
+    }
     const std::string base = root + "/" + (streams.empty() ? std::string("std") : streams);
     run.out = readBytes(base + "out");
     run.err = readBytes(base + "err");

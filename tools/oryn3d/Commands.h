@@ -1,28 +1,25 @@
-// The commands of oryn3d: each adds itself to the command line and, when it is the one given,
-// leaves its action in `run`.
+// The commands of oryn3d, each run from the parsed command line.
 #pragma once
 
-#include <functional>
 #include <string>
 
-namespace CLI {
-class App;
-}
+#include "tools/oryn3d/Invocation.h"
 
 namespace oryn {
 
 class PresetDatabase;
+struct PresetChoice;
 struct PresetName;
 
-// Process exit statuses besides 0 and the Ctrl-C status of ToolHost.h.
+// Process exit statuses besides 0 and the signal statuses of ToolHost.h.
 constexpr int ExitFailure = 1; // a file or the filter failed
 constexpr int ExitUsage = 2;   // the command line is wrong
 
-// `render` and `preview`.
-void addImageCommands(CLI::App& app, std::function<int()>& run);
+// `render` and `preview`, over one input or a batch. `programName` is argv[0], for libvips.
+int runImageCommand(const Invocation& invocation, const char* programName);
 
 // `presets list`, `show`, `save`, `delete`, `export` and `import`.
-void addPresetCommands(CLI::App& app, std::function<int()>& run);
+int runPresetCommand(const Invocation& invocation);
 
 // Prints "oryn3d: <text>" as one line on stderr.
 void reportError(const std::string& text);
@@ -36,5 +33,11 @@ int openPresetStore(PresetDatabase& store, std::string& error);
 // Makes a preset name from a command-line argument, noting on stderr when it was cut. Returns 0,
 // or 1 after reporting "<subject>: <reason>".
 int takePresetName(const std::string& subject, const std::string& text, PresetName& name);
+
+// Looks up a preset name given on the command line (--preset or presets show). Returns 0; 1
+// after reporting that the store failed; 2 after reporting that no preset has that name, with
+// the nearest name where one is close.
+int lookUpPresetName(const std::string& subject, const PresetName& name, PresetDatabase& store,
+                     PresetChoice& choice);
 
 } // namespace oryn

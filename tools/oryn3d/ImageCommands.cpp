@@ -1,24 +1,26 @@
-// `oryn3d render` and `oryn3d preview`: options, checks, and the run from input file to output
-// file through the substitute host; a render is remembered as the user preset "Last Used".
+// `oryn3d render` and `oryn3d preview`: the plan of which file goes where, the settings shared by
+// every input, and the run of one input from file to file through the substitute host. A batch
+// runs the same plan and settings for each input, goes on past a bad file, and ends with a
+// summary; a render is remembered as the user preset "Last Used".
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <CLI/CLI.hpp>
-
+#include "host/HostApi.h"
 #include "params/ParamBlock.h"
 #include "params/PresetApply.h"
 #include "params/PresetStore.h"
-#include "host/HostApi.h"
 #include "tools/oryn3d/Commands.h"
-#include "tools/oryn3d/ControlArguments.h"
 #include "tools/oryn3d/ControlOptions.h"
 #include "tools/oryn3d/ImageIo.h"
 #include "tools/oryn3d/OutputFile.h"
 #include "tools/oryn3d/PresetDatabase.h"
+#include "tools/oryn3d/RecordReport.h"
 #include "tools/oryn3d/ToolHost.h"
 #include "tools/oryn3d/UserPresets.h"
 
@@ -26,45 +28,123 @@ namespace oryn {
 
 namespace {
 
-// Everything one render or preview command line says.
-struct ImageRequest {
-    bool preview = false;
+namespace fs = std::filesystem;
+
+// One input and where its result goes.
+struct Job {
     std::string input;
     std::string output;
-    std::string mask;
-    std::string blockFile;
-    std::string saveBlockFile;
-    bool quiet = false;
-    bool noRemember = false;
-    ControlArguments controls;
+    ImageFormat format = ImageFormat::Png;
 };
 
-void addCommonOptions(CLI::App& command, ImageRequest& q)
+// What every input of the run shares: the record to start from, the preset, the store, the mask.
+struct RunShared {
+    ParamBlock block = defaultParamBlock();
+    bool haveRecord = false; // `block` is a record to render as stored (--block, "Last Used")
+    bool presetGiven = false;
+    PresetChoice preset;
+    PresetDatabase store;
+    bool remember = false; // store "Last Used" after each success
+    bool maskRead = false;
+    Raster mask;
+};
+
+bool isFolder(const std::string& path)
 {
-    command
-        .add_option("INPUT", q.input, "Image to filter: PNG, JPEG, TIFF or WebP; RGB, RGBA or grey")
-        ->type_name("FILE")
-        ->required();
-    command
-        .add_option("-o,--output", q.output,
-                    "File to write; its extension sets the format (.png, .jpg, .tif, .webp)")
-        ->type_name("FILE")
-        ->required();
-    command.add_option("--mask", q.mask, "Selection: an 8-bit grey image of the same size")
-        ->type_name("FILE");
-    command
-        .add_option("--block", q.blockFile,
-                    "64-byte parameter record, rendered as stored; control options given too "
-                    "override its fields")
-        ->type_name("FILE");
-    command.add_option("--save-block", q.saveBlockFile, "Write the 64-byte record that was used")
-        ->type_name("FILE");
-    if (!q.preview)
-        command.add_flag("--no-remember", q.noRemember,
-                         "Do not store these settings as the user preset 'Last Used' (a "
-                         "successful render stores them, so that --preset 'Last Used' repeats it)");
-    command.add_flag("-q,--quiet", q.quiet, "No progress bar");
-    addControlOptions(command, q.controls);
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string baseName(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool transparentRequested(const Invocation& q)
+{
+    return q.controls.overrides.background && q.controls.overrides.background->mode == Transparent;
+}
+
+// Decides every output name and format before anything is read. Returns 0, or 1 after
+// reporting a usage error.
+int planJobs(const Invocation& q, const char* command, std::vector<Job>& jobs)
+{
+    const std::string hint = "; see 'oryn3d " + std::string(command) + " --help'";
+    const bool toFolder = q.inputs.size() > 1 ||
+                          (!q.output.empty() && (q.output.back() == '/' || isFolder(q.output)));
+    if (!toFolder) {
+        Job job{q.inputs[0], q.output, ImageFormat::Png};
+        if (q.format) {
+            job.format = *q.format;
+        } else if (q.output == "-") {
+            reportError("writing to standard output needs --format png, jpeg, tiff or webp" + hint);
+            return 1;
+        } else if (!q.output.empty() && formatForPath(q.output, job.format) != 0) {
+            reportError("-o " + q.output +
+                        ": unknown image format; use .png, .jpg, .tif or .webp, or give --format" +
+                        hint);
+            return 1;
+        }
+        jobs.push_back(job);
+        return 0;
+    }
+    if (q.output == "-") {
+        reportError("several inputs cannot all go to standard output; give a folder as -o" + hint);
+        return 1;
+    }
+    if (!q.output.empty() && !isFolder(q.output)) {
+        reportError("-o " + q.output +
+                    (fs::exists(q.output) ? ": with several inputs, -o names a folder"
+                                          : ": no such folder; create it first") +
+                    hint);
+        return 1;
+    }
+    const std::string folder =
+        q.output.empty() || q.output.back() == '/' ? q.output : q.output + "/";
+    for (const std::string& input : q.inputs) {
+        if (input == "-") {
+            reportError(q.inputs.size() > 1
+                            ? "standard input (-) can only be the single input" + hint
+                            : "standard input has no name to write under in a folder; give -o a "
+                              "file name or -" + hint);
+            return 1;
+        }
+        // The input's name, with the extension of the format written: the input's own format
+        // where it is one the tool writes, else --format, else PNG.
+        std::string name = baseName(input);
+        ImageFormat format = ImageFormat::Png;
+        const bool writable = formatForPath(name, format) == 0;
+        if (q.format)
+            format = *q.format;
+        if (q.format || !writable) {
+            const size_t dot = name.find_last_of('.');
+            if (dot != std::string::npos && dot > 0)
+                name.erase(dot);
+            ImageFormat same = format;
+            const bool keepExtension =
+                writable && formatForPath(baseName(input), same) == 0 && same == format;
+            if (keepExtension)
+                name = baseName(input);
+            else
+                name += std::string(".") + extensionOf(format);
+        }
+        Job job{input, folder + name, format};
+        for (const Job& earlier : jobs) {
+            if (sameFile(earlier.output, job.output)) {
+                reportError(earlier.input + " and " + input + " would both be written to " +
+                            job.output + hint);
+                return 1;
+            }
+        }
+        if (sameFile(input, job.output)) {
+            reportError(input + " would be replaced by its own result; write into another folder" +
+                        hint);
+            return 1;
+        }
+        jobs.push_back(job);
+    }
+    return 0;
 }
 
 // Reads a record file: exactly 64 bytes with a matching checksum. Returns 0, or 1 after
@@ -96,232 +176,412 @@ int loadBlock(const std::string& path, ParamBlock& block)
 void reportWarnings(const std::string& subject, const std::vector<std::string>& warnings)
 {
     for (const std::string& warning : warnings)
-        std::fprintf(stderr, "oryn3d: warning: %s: %s\n", subject.c_str(), warning.c_str());
+        reportWarning(subject + ": " + warning);
 }
 
-int reportCancel()
+// Looks --preset up and opens the store where the run needs it: for a user preset, and for a
+// render that is remembered as "Last Used". A store that cannot be used only costs the
+// remembering when the preset does not come from it. Returns 0, 1 (failed) or 2 (usage).
+int prepareShared(const Invocation& q, RunShared& shared)
 {
-    reportError("cancelled; nothing was written");
-    return CancelExitStatus;
-}
-
-// What --preset names.
-struct PresetStart {
-    bool given = false;
-    PresetChoice choice;
-};
-
-// Looks --preset up before the image is read, opening `store` when the command needs it: for a
-// name that is not a sample, and for a render that is remembered as "Last Used". Returns 0, or 1
-// after reporting the problem.
-int lookUpPreset(const ImageRequest& q, PresetDatabase& store, PresetStart& start)
-{
-    const bool remember = !q.preview && !q.noRemember;
-    PresetName name;
-    start.given = presetGiven(q.controls);
-    if (start.given &&
-        takePresetName("--preset " + q.controls.preset, q.controls.preset, name) != 0)
-        return 1;
-    const bool userPreset = start.given && (name.userMarked || findSample(name.name) == 0);
-    if (remember || userPreset) {
-        std::string error;
-        if (openPresetStore(store, error) != 0) {
-            const bool withoutStore = remember && !userPreset;
-            reportError(error + (withoutStore ? "; --no-remember renders without the store" : ""));
+    if (!q.blockFile.empty()) {
+        if (loadBlock(q.blockFile, shared.block) != 0)
             return 1;
+        shared.haveRecord = true;
+    }
+    PresetName name;
+    shared.presetGiven = q.controls.preset.has_value();
+    if (shared.presetGiven &&
+        takePresetName("--preset " + *q.controls.preset, *q.controls.preset, name) != 0)
+        return 2;
+    const bool userPreset = shared.presetGiven && (name.userMarked || findSample(name.name) == 0);
+    shared.remember = q.remember && !q.dryRun;
+    if (shared.remember || userPreset) {
+        std::string error;
+        if (openPresetStore(shared.store, error) != 0) {
+            if (userPreset) {
+                reportError(error);
+                return 1;
+            }
+            reportWarning(error + "; the settings will not be stored as 'Last Used'");
+            shared.remember = false;
         }
     }
-    std::string error;
-    if (start.given && findPreset(name, store, start.choice, error) != 0) {
-        reportError("--preset " + q.controls.preset + ": " + error);
-        return 1;
+    if (shared.presetGiven) {
+        const int found =
+            lookUpPresetName("--preset " + *q.controls.preset, name, shared.store, shared.preset);
+        if (found != 0)
+            return found;
+    }
+    // The last-used record is where the plug-in starts from, background and Antialiasing
+    // included, and a repeat renders it as stored. Given together with --block, or when it is
+    // damaged, it is applied like any other user preset.
+    if (shared.presetGiven && !shared.haveRecord &&
+        shared.preset.kind == PresetChoice::Kind::User &&
+        isLastUsedName(shared.preset.stored.name) && checksumOk(shared.preset.stored.block)) {
+        shared.block = shared.preset.stored.block;
+        shared.haveRecord = true;
+        shared.presetGiven = false;
     }
     return 0;
 }
 
-void warnDamagedPreset(const PresetChoice& choice)
+// The record rendered for an image of `planesUsed` planes, and the controls it came from.
+void settingsFor(const Invocation& q, const RunShared& shared, int32_t planesUsed,
+                 ParamBlock& block, ControlState& controls)
 {
-    reportWarning("user preset '" + choice.stored.name +
-                  "' fails its checksum; applying Orystone with light boost " +
-                  std::to_string(DefaultLightBoost) + " and brightness ratio " +
-                  std::to_string(DefaultBrightnessRatio) + " instead");
-}
-
-// The run itself, with libvips started. Every check comes before the render, so that a long
-// render is not wasted on a mistake found afterwards.
-int runImageCommand(const ImageRequest& q)
-{
-    ImageFormat format{};
-    if (formatForPath(q.output, format) != 0) {
-        reportError("-o " + q.output + ": unknown image format; use .png, .jpg, .tif or .webp");
-        return ExitFailure;
-    }
-
-    ParamBlock block = defaultParamBlock();
-    const bool haveBlock = !q.blockFile.empty();
-    if (haveBlock && loadBlock(q.blockFile, block) != 0)
-        return ExitFailure;
-
-    PresetDatabase store;
-    PresetStart preset;
-    if (lookUpPreset(q, store, preset) != 0)
-        return ExitFailure;
-    // The last-used record is where the plug-in starts from, background and Antialiasing
-    // included, and a repeat renders it as stored. Given together with --block, or when it is
-    // damaged, it is applied like any other user preset.
-    bool haveRecord = haveBlock;
-    if (preset.given && !haveBlock && preset.choice.kind == PresetChoice::Kind::User &&
-        isLastUsedName(preset.choice.stored.name) && checksumOk(preset.choice.stored.block)) {
-        block = preset.choice.stored.block;
-        haveRecord = true;
-        preset.given = false;
-    }
-
-    LoadedImage image;
-    std::vector<std::string> warnings;
-    std::string error;
-    if (readColorImage(q.input, image, warnings, error) != 0) {
-        reportError(q.input + ": " + error);
-        return ExitFailure;
-    }
-    reportWarnings(q.input, warnings);
-    const Raster& raster = image.raster;
-    // The preview is always written as RGB.
-    if (!q.preview && raster.bands == 4 && !formatKeepsAlpha(format)) {
-        reportError("-o " + q.output + ": JPEG has no alpha channel for this RGBA image; use " +
-                    ".png, .tif or .webp");
-        return ExitFailure;
-    }
-
-    Raster mask;
-    if (!q.mask.empty()) {
-        warnings.clear();
-        if (readMaskImage(q.mask, mask, warnings, error) != 0) {
-            reportError("--mask " + q.mask + ": " + error);
-            return ExitFailure;
-        }
-        reportWarnings("--mask " + q.mask, warnings);
-        if (mask.width != raster.width || mask.height != raster.height) {
-            reportError("--mask " + q.mask + ": the mask is " + std::to_string(mask.width) + " x " +
-                        std::to_string(mask.height) + " pixels, the image " +
-                        std::to_string(raster.width) + " x " + std::to_string(raster.height));
-            return ExitFailure;
-        }
-    }
-    if (cancelRequested())
-        return reportCancel();
-
     // Without a record the controls start as the dialog opens; a record given as it is stays
     // byte for byte what is rendered, and one with a preset or options is packed again.
-    HostImage host;
-    host.image = &raster;
-    host.mask = q.mask.empty() ? nullptr : &mask;
-    host.foreColor = foregroundWord(q.controls);
-    host.backColor = backgroundWord(q.controls);
-    host.showProgress = !q.quiet && isatty(STDERR_FILENO) != 0;
-    const int32_t planesUsed = raster.bands > 4 ? 4 : raster.bands;
-
-    const ControlOverrides overrides = overridesOf(q.controls);
-    ControlState controls = haveRecord ? controlsFromBlock(block) : defaultControls();
-    if (preset.given &&
-        applyPresetChoice(preset.choice, controls, planesUsed, host.foreColor, host.backColor) != 0)
-        warnDamagedPreset(preset.choice);
-    if (!haveRecord || preset.given || hasOverrides(overrides)) {
+    block = shared.block;
+    const ControlOverrides& overrides = q.controls.overrides;
+    controls = shared.haveRecord ? controlsFromBlock(block) : defaultControls();
+    if (shared.presetGiven && applyPresetChoice(shared.preset, controls, planesUsed,
+                                                q.controls.foreWord, q.controls.backWord) != 0)
+        reportWarning("user preset '" + shared.preset.stored.name +
+                      "' fails its checksum; applying Orystone with light boost " +
+                      std::to_string(DefaultLightBoost) + " and brightness ratio " +
+                      std::to_string(DefaultBrightnessRatio) + " instead");
+    if (!shared.haveRecord || shared.presetGiven || hasOverrides(overrides)) {
         applyOverrides(overrides, controls);
         packAsApplied(controls, block);
     }
+}
+
+std::string threadsText(int threads)
+{
+    return threads == 0 ? std::string("every core") : std::to_string(threads);
+}
+
+std::string encodeText(const Invocation& q, ImageFormat format)
+{
+    switch (format) {
+    case ImageFormat::Jpeg:
+        return "jpeg, quality " + std::to_string(q.encode.quality);
+    case ImageFormat::WebP:
+        return q.encode.lossless ? std::string("webp, lossless")
+                                 : "webp, quality " + std::to_string(q.encode.quality);
+    case ImageFormat::Png:
+        return "png, level " + std::to_string(q.encode.pngLevel);
+    case ImageFormat::Tiff: {
+        const char* const names[] = {"none", "lzw", "deflate", "zstd", "jpeg"};
+        return std::string("tiff, compression ") + names[static_cast<int>(q.encode.tiff)];
+    }
+    }
+    return std::string();
+}
+
+// --dry-run: the settings and the files, without reading or writing any. The record is the one
+// an RGB image gets (RGBA with --background transparent).
+int printDryRun(const Invocation& q, const RunShared& shared, const std::vector<Job>& jobs,
+                bool preview)
+{
+    ParamBlock block{};
+    ControlState controls{};
+    settingsFor(q, shared, transparentRequested(q) ? 4 : 3, block, controls);
+    const std::string source = shared.presetGiven     ? *q.controls.preset
+                               : !q.blockFile.empty() ? q.blockFile
+                               : shared.haveRecord    ? std::string(LastUsedName)
+                                                      : std::string("Orystone");
+    RecordTitle title{source, "settings", false, ""};
+    ReportLines text;
+    ReportLines json;
+    std::string files = "[";
+    for (const Job& job : jobs) {
+        text.push_back({"File", job.input + " -> " + (job.output.empty() ? "?" : job.output) +
+                                    " (" + encodeText(q, job.format) + ")"});
+        files += std::string(files.size() > 1 ? ", " : "") +
+                 "{\"input\": " + jsonString(job.input) +
+                 ", \"output\": " + jsonString(job.output) +
+                 ", \"format\": " + jsonString(formatName(job.format)) + "}";
+    }
+    json.push_back({"command", jsonString(preview ? "preview" : "render")});
+    json.push_back({"files", files + "]"});
+    text.push_back({"Threads", threadsText(q.threads)});
+    json.push_back({"threads", std::to_string(q.threads)});
+    char fore[8];
+    char back[8];
+    std::snprintf(fore, sizeof fore, "%02X%02X%02X", q.controls.foreWord & 0xFF,
+                  (q.controls.foreWord >> 8) & 0xFF, (q.controls.foreWord >> 16) & 0xFF);
+    std::snprintf(back, sizeof back, "%02X%02X%02X", q.controls.backWord & 0xFF,
+                  (q.controls.backWord >> 8) & 0xFF, (q.controls.backWord >> 16) & 0xFF);
+    text.push_back({"Host colours",
+                    std::string("--foreground-color ") + fore + " --background-color " + back});
+    json.push_back({"foreground-color", jsonString(fore)});
+    json.push_back({"background-color", jsonString(back)});
+    text.push_back({"Last Used", q.remember ? "stored after each success" : "not stored"});
+    json.push_back({"remember", q.remember ? "true" : "false"});
+    const std::string report =
+        q.json ? recordJson(title, block, json) : recordText(title, block, text);
+    std::fputs(report.c_str(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : ExitFailure;
+}
+
+// Reads the mask once for the whole run. Returns 0, or 1 after reporting the problem.
+int readMask(const Invocation& q, RunShared& shared)
+{
+    if (q.mask.empty() || shared.maskRead)
+        return 0;
+    InputImage input;
+    std::vector<std::string> warnings;
+    std::string error;
+    if (openInput(q.mask, q.keepOrientation, input, warnings, error) != 0 ||
+        decodeInput(input, 1, shared.mask, error) != 0) {
+        reportError("--mask " + q.mask + ": " + error);
+        return 1;
+    }
+    reportWarnings("--mask " + q.mask, warnings);
+    shared.maskRead = true;
+    return 0;
+}
+
+enum class Outcome { Written, Failed, Cancelled };
+
+// One input from file to file. Every check comes before the render, so that a long render is not
+// wasted on a mistake found afterwards.
+Outcome runJob(const Invocation& q, const Job& job, bool preview, RunShared& shared,
+               const std::string& label)
+{
+    const std::string out = job.output == "-" ? std::string("standard output") : job.output;
+    InputImage input;
+    std::vector<std::string> warnings;
+    std::string error;
+    if (openInput(job.input, q.keepOrientation, input, warnings, error) != 0) {
+        reportError((job.input == "-" ? std::string("standard input") : job.input) + ": " + error);
+        return Outcome::Failed;
+    }
+    reportWarnings(job.input, warnings);
+
+    // Grey becomes RGB and grey with alpha RGBA; an RGB image gets an alpha channel for a
+    // transparent background, where the output can hold one.
+    const int32_t have = input.bands();
+    int32_t bands = have == 2 || have == 4 ? 4 : 3;
+    if (!preview && bands == 3 && transparentRequested(q)) {
+        if (!formatKeepsAlpha(job.format)) {
+            reportError(out + ": JPEG cannot hold the transparent background that "
+                              "--background transparent gives; write .png, .tif or .webp, or "
+                              "choose another background");
+            return Outcome::Failed;
+        }
+        bands = 4;
+    }
+    // The preview is always written as RGB.
+    if (!preview && bands == 4 && !formatKeepsAlpha(job.format)) {
+        reportError(out + ": JPEG has no alpha channel for this image with transparency; write "
+                          ".png, .tif or .webp");
+        return Outcome::Failed;
+    }
+    if (readMask(q, shared) != 0)
+        return Outcome::Failed;
+    if (shared.maskRead &&
+        (shared.mask.width != input.width() || shared.mask.height != input.height())) {
+        reportError(job.input + ": the image is " + std::to_string(input.width()) + " x " +
+                    std::to_string(input.height()) + " pixels, the mask " + q.mask + " " +
+                    std::to_string(shared.mask.width) + " x " + std::to_string(shared.mask.height));
+        return Outcome::Failed;
+    }
+    if (cancelRequested())
+        return Outcome::Cancelled;
+
+    Raster raster;
+    if (decodeInput(input, bands, raster, error) != 0) {
+        reportError(job.input + ": " + error);
+        return Outcome::Failed;
+    }
+    // The decoded pixels are all the run needs from the pipeline; its buffers go now.
+    const MetadataRef metadata = input.metadata;
+    input.close();
+
+    HostImage host;
+    host.image = &raster;
+    host.mask = shared.maskRead ? &shared.mask : nullptr;
+    host.foreColor = q.controls.foreWord;
+    host.backColor = q.controls.backWord;
+    host.showProgress = !q.quiet && isatty(STDERR_FILENO) != 0;
+    host.progressLabel = label;
+    host.threads = q.threads;
+    const int32_t planesUsed = raster.bands > 4 ? 4 : raster.bands;
+    ParamBlock block{};
+    ControlState controls{};
+    settingsFor(q, shared, planesUsed, block, controls);
 
     OutputFile imageFile;
     OutputFile blockFile;
-    if (imageFile.create(q.output, error) != 0) {
-        reportError("-o " + q.output + ": " + error);
-        return ExitFailure;
+    if (job.output != "-" && imageFile.create(job.output, error) != 0) {
+        reportError("-o " + job.output + ": " + error);
+        return Outcome::Failed;
     }
     if (!q.saveBlockFile.empty() && blockFile.create(q.saveBlockFile, error) != 0) {
         reportError("--save-block " + q.saveBlockFile + ": " + error);
-        return ExitFailure;
+        return Outcome::Failed;
     }
 
+    // A render into a file is encoded while it runs: the encoder takes each row as soon as the
+    // render has finished it. Standard output is written only after a complete render.
     Raster result;
-    const int16_t status =
-        q.preview ? renderPreview(host, block, controls, result) : renderImage(host, block, result);
-    if (status == userCanceledErr || cancelRequested())
-        return reportCancel();
-    if (status != noErr) {
-        reportError(q.input + ": the filter failed with error " + std::to_string(status));
-        return ExitFailure;
+    StreamingEncoder encoder;
+    const bool streaming = !preview && job.output != "-";
+    if (streaming) {
+        if (result.allocate(raster.width, raster.height, raster.bands) != 0) {
+            reportError(job.input + ": not enough memory for this image");
+            return Outcome::Failed;
+        }
+        if (encoder.start(imageFile.temporary(), job.format, q.encode, result, metadata, error) !=
+            0) {
+            reportError(out + ": " + error);
+            return Outcome::Failed;
+        }
+        host.rowsDone = [&encoder](int32_t rows) { encoder.rowsReady(rows); };
     }
+    const int16_t status =
+        preview ? renderPreview(host, block, controls, result) : renderImage(host, block, result);
+    if (status != noErr || cancelRequested())
+        encoder.abandon();
+    if (status == userCanceledErr || cancelRequested())
+        return Outcome::Cancelled;
+    if (status == memFullErr) {
+        reportError(job.input + ": not enough memory for this image");
+        return Outcome::Failed;
+    }
+    if (status != noErr) {
+        reportError(job.input + ": the filter failed with error " + std::to_string(status));
+        return Outcome::Failed;
+    }
+    // The input's pixels are not needed any more; the output is encoded from `result`.
+    raster = Raster();
 
-    if (writeImage(imageFile.temporary(), format, result, image.metadata.get(), error) != 0) {
-        reportError("-o " + q.output + ": " + error);
-        return ExitFailure;
+    const int written = streaming
+                            ? encoder.finish(error)
+                            : writeImage(job.output == "-" ? job.output : imageFile.temporary(),
+                                         job.format, q.encode, result, metadata.get(), error);
+    // A signal during the write (SIGPIPE from a closed pipe, for one) is a stop, not a fault.
+    if (written != 0 && cancelRequested())
+        return Outcome::Cancelled;
+    if (written != 0) {
+        reportError(out + ": " + error);
+        return Outcome::Failed;
     }
     if (!q.saveBlockFile.empty() &&
         writeFileBytes(blockFile.temporary(), &block, sizeof block, error) != 0) {
         reportError("--save-block " + q.saveBlockFile + ": " + error);
-        return ExitFailure;
+        return Outcome::Failed;
     }
     if (cancelRequested())
-        return reportCancel();
-    if (imageFile.commit(error) != 0) {
-        reportError("-o " + q.output + ": " + error);
-        return ExitFailure;
+        return Outcome::Cancelled;
+    if (job.output != "-" && imageFile.commit(error) != 0) {
+        reportError("-o " + job.output + ": " + error);
+        return Outcome::Failed;
     }
     if (!q.saveBlockFile.empty() && blockFile.commit(error) != 0) {
         reportError("--save-block " + q.saveBlockFile + ": " + error);
-        return ExitFailure;
+        return Outcome::Failed;
     }
 
     // Only a render that reached its output is remembered, as the plug-in stores the record
-    // only when the user confirmed it.
-    if (!q.preview && !q.noRemember &&
-        store.write(LastUsedName, lastUsedRecord(block, planesUsed), error) != 0) {
-        reportError(error + "; the image was written but not stored as 'Last Used'");
-        return ExitFailure;
+    // only when the user confirmed it. The image is what was asked for: a store that cannot be
+    // written costs a warning, not the run.
+    if (shared.remember &&
+        shared.store.write(LastUsedName, lastUsedRecord(block, planesUsed), error) != 0) {
+        reportWarning(error + "; the image was written, but its settings were not stored as "
+                              "'Last Used'");
+        shared.remember = false;
+    }
+    return Outcome::Written;
+}
+
+// The files the run must never overwrite with the record: the inputs, the mask, the outputs.
+int checkSaveBlock(const Invocation& q, const std::vector<Job>& jobs)
+{
+    if (q.saveBlockFile.empty())
+        return 0;
+    std::vector<std::pair<std::string, std::string>> guarded;
+    for (const Job& job : jobs) {
+        if (job.input != "-")
+            guarded.push_back({"the input", job.input});
+        if (job.output != "-" && !job.output.empty())
+            guarded.push_back({"the output", job.output});
+    }
+    if (!q.mask.empty())
+        guarded.push_back({"the mask", q.mask});
+    if (q.saveBlockFile == "-") {
+        reportError("--save-block needs a file; standard output is not one here");
+        return 1;
+    }
+    for (const auto& file : guarded) {
+        if (sameFile(q.saveBlockFile, file.second)) {
+            reportError("--save-block " + q.saveBlockFile + " is " + file.first + " (" +
+                        file.second + "); the record goes to a file of its own, such as " +
+                        "settings.oryn");
+            return 1;
+        }
     }
     return 0;
 }
 
-int runWithImageLibrary(const ImageRequest& q, const char* programName)
+} // namespace
+
+int runImageCommand(const Invocation& q, const char* programName)
 {
+    const bool preview = q.command == Command::Preview;
+    const char* command = preview ? "preview" : "render";
+    std::vector<Job> jobs;
+    if (planJobs(q, command, jobs) != 0 || checkSaveBlock(q, jobs) != 0)
+        return ExitUsage;
+    RunShared shared;
+    const int prepared = prepareShared(q, shared);
+    if (prepared != 0)
+        return prepared == 2 ? ExitUsage : ExitFailure;
+    if (q.dryRun)
+        return printDryRun(q, shared, jobs, preview);
+
+    // libvips starts only here, for the commands that read or write images.
     if (startImageLibrary(programName) != 0) {
         reportError("cannot start the image library");
         return ExitFailure;
     }
-    const int status = runImageCommand(q);
+    const bool batch = jobs.size() > 1;
+    const bool onTerminal = !q.quiet && isatty(STDERR_FILENO) != 0;
+    size_t written = 0;
+    std::vector<std::string> failed;
+    bool cancelled = false;
+    for (size_t i = 0; i < jobs.size() && !cancelled; ++i) {
+        if (cancelRequested()) {
+            cancelled = true;
+            break;
+        }
+        const std::string label = batch ? "[" + std::to_string(i + 1) + "/" +
+                                              std::to_string(jobs.size()) + "] " +
+                                              baseName(jobs[i].input) + " "
+                                        : std::string();
+        switch (runJob(q, jobs[i], preview, shared, label)) {
+        case Outcome::Written:
+            ++written;
+            break;
+        case Outcome::Failed:
+            failed.push_back(jobs[i].input);
+            break;
+        case Outcome::Cancelled:
+            cancelled = true;
+            break;
+        }
+    }
     stopImageLibrary();
-    return status;
-}
 
-void addImageCommand(CLI::App& app, const std::shared_ptr<ImageRequest>& q,
-                     std::function<int()>& run, const char* name, const char* description,
-                     const char* example)
-{
-    CLI::App* command = app.add_subcommand(name, description);
-    addCommonOptions(*command, *q);
-    command->footer(example);
-    command->callback([q, &run, name = app.get_name()] {
-        run = [q, name] { return runWithImageLibrary(*q, name.c_str()); };
-    });
-}
-
-} // namespace
-
-void addImageCommands(CLI::App& app, std::function<int()>& run)
-{
-    auto render = std::make_shared<ImageRequest>();
-    addImageCommand(app, render, run, "render",
-                    "Filter the whole image and write the result (RGB stays RGB, RGBA stays RGBA)",
-                    "Examples:\n"
-                    "  oryn3d render photo.jpg -o relief.jpg --preset Roof\n"
-                    "  oryn3d render photo.png -o relief.png --cell-width 20 --cell-height 20 "
-                    "--bevel 10 --light 40,10 --background 203040");
-    auto preview = std::make_shared<ImageRequest>();
-    preview->preview = true;
-    addImageCommand(app, preview, run, "preview",
-                    "Write the 300 x 300 preview the dialog shows for these settings, as RGB",
-                    "Example:\n"
-                    "  oryn3d preview photo.jpg -o preview.png --preset Jalousie --x2");
+    if (cancelled) {
+        reportError(batch ? "stopped; " + std::to_string(written) + " of " +
+                                std::to_string(jobs.size()) +
+                                " images were written, the one in progress was not"
+                          : std::string("stopped; nothing was written"));
+        return cancelExitStatus();
+    }
+    if (batch && (!failed.empty() || onTerminal)) {
+        std::string summary =
+            std::to_string(written) + " of " + std::to_string(jobs.size()) + " images written";
+        if (!failed.empty())
+            summary += "; " + std::to_string(failed.size()) + " failed (" + failed.front() +
+                       (failed.size() > 1 ? ", ..." : "") + ")";
+        std::fprintf(stderr, "oryn3d: %s\n", summary.c_str());
+    }
+    return failed.empty() ? 0 : ExitFailure;
 }
 
 } // namespace oryn

@@ -1,25 +1,37 @@
-// Reading and writing image files with libvips, converting to and from the 8-bit interleaved
-// rasters that the filter works on, and carrying metadata from input to output.
+// Reading and writing image files with libvips. Inputs become one libvips pipeline that ends in
+// 8-bit samples and is decoded straight into the raster the filter reads; outputs are encoded
+// straight from the raster the filter wrote. Metadata is copied from input to output.
 #include "tools/oryn3d/ImageIo.h"
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <libexif/exif-data.h>
 #include <vips/vips.h>
 
 namespace oryn {
 
+// The fields an output keeps, as copies of the input's values.
 struct ImageMetadata {
-    VipsImage* source = nullptr; // the input file's image, kept for its metadata fields
-    std::vector<std::string> fields;
+    std::vector<std::pair<std::string, GValue>> fields;
     double xres = 1.0; // pixels per millimetre, as libvips keeps them
     double yres = 1.0;
 
+    ImageMetadata() = default;
+    ImageMetadata(const ImageMetadata&) = delete;
+    ImageMetadata& operator=(const ImageMetadata&) = delete;
     ~ImageMetadata()
     {
-        if (source != nullptr)
-            g_object_unref(source);
+        for (auto& field : fields)
+            g_value_unset(&field.second);
     }
 };
 
@@ -37,18 +49,14 @@ struct ImageRef {
         if (image != nullptr)
             g_object_unref(image);
     }
+    // Replaces the image with the result of an operation on it.
+    void replace(VipsImage* next)
+    {
+        if (image != nullptr)
+            g_object_unref(image);
+        image = next;
+    }
 };
-
-// Owns memory that libvips allocated with g_malloc.
-struct GMemory {
-    void* data = nullptr;
-    explicit GMemory(void* data) : data(data) {}
-    GMemory(const GMemory&) = delete;
-    GMemory& operator=(const GMemory&) = delete;
-    ~GMemory() { g_free(data); }
-};
-
-enum class Role { Color, Mask };
 
 // The first line of libvips' error buffer, without the operation's name when it has one, so that
 // the message fits on the caller's single error line. Clears the buffer.
@@ -60,7 +68,7 @@ std::string vipsReason(const char* fallback)
     if (newline != std::string::npos)
         text.erase(newline);
     const size_t colon = text.find(": ");
-    if (colon != std::string::npos && text.compare(0, 4, "Vips") == 0)
+    if (colon != std::string::npos && colon < 24 && text.find(' ') > colon)
         text.erase(0, colon + 2);
     return text.empty() ? std::string(fallback) : text;
 }
@@ -69,21 +77,10 @@ std::string vipsReason(const char* fallback)
 // error contract; failures reach the user through vipsReason instead.
 void dropLibraryMessage(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
 
-bool loaderIsSupported(const char* loader)
-{
-    static const char* const Supported[] = {"VipsForeignLoadPng", "VipsForeignLoadJpeg",
-                                            "VipsForeignLoadTiff", "VipsForeignLoadWebp"};
-    for (const char* prefix : Supported) {
-        if (std::strncmp(loader, prefix, std::strlen(prefix)) == 0)
-            return true;
-    }
-    return false;
-}
-
-bool isColourSpaceWeCannotRead(VipsInterpretation interpretation)
+// Colour spaces libvips converts to sRGB by formula.
+bool isConvertibleColourSpace(VipsInterpretation interpretation)
 {
     switch (interpretation) {
-    case VIPS_INTERPRETATION_CMYK:
     case VIPS_INTERPRETATION_LAB:
     case VIPS_INTERPRETATION_LABQ:
     case VIPS_INTERPRETATION_LABS:
@@ -92,6 +89,7 @@ bool isColourSpaceWeCannotRead(VipsInterpretation interpretation)
     case VIPS_INTERPRETATION_XYZ:
     case VIPS_INTERPRETATION_YXY:
     case VIPS_INTERPRETATION_HSV:
+    case VIPS_INTERPRETATION_scRGB:
         return true;
     default:
         return false;
@@ -109,109 +107,175 @@ bool isRgbProfile(VipsImage* image)
     return std::memcmp(static_cast<const char*>(data) + 16, "RGB ", 4) == 0;
 }
 
-// The fields an output keeps: colour profile, EXIF (the blob and the tag fields libvips rebuilds
-// it from on saving), XMP, IPTC and orientation. Format-specific loader fields are left behind.
+// The fields an output keeps: EXIF (the blob and the tag fields libvips rebuilds it from on
+// saving, without the thumbnail's directory), XMP, IPTC and the resolution unit. The profile and
+// the orientation are decided separately.
 bool isCarriedField(const std::string& name)
 {
-    return name == VIPS_META_ICC_NAME || name == VIPS_META_EXIF_NAME ||
-           name.compare(0, 5, "exif-") == 0 || name == VIPS_META_XMP_NAME ||
-           name == VIPS_META_IPTC_NAME || name == VIPS_META_ORIENTATION ||
+    if (name.compare(0, 10, "exif-ifd1-") == 0)
+        return false;
+    return name == VIPS_META_EXIF_NAME || name.compare(0, 5, "exif-") == 0 ||
+           name == VIPS_META_XMP_NAME || name == VIPS_META_IPTC_NAME ||
            name == VIPS_META_RESOLUTION_UNIT;
 }
 
-// Opens and checks an image file: readable, a supported format, a size the host record can
-// hold, 8- or 16-bit samples of a grey or RGB image. Returns 0, or 1 with a reason.
-int openImage(const std::string& path, ImageRef& image, std::string& error)
+// The EXIF block without its thumbnail (which would show the unfiltered photo in file managers)
+// and, when the pixels were turned upright, with orientation 1. Empty when libexif cannot read
+// the block: it is then dropped rather than carried with a stale thumbnail.
+std::string cleanExif(const void* data, size_t size, bool upright)
 {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        error = std::strerror(errno);
-        return 1;
+    ExifData* exif = exif_data_new_from_data(static_cast<const unsigned char*>(data),
+                                             static_cast<unsigned int>(size));
+    if (exif == nullptr)
+        return std::string();
+    // libexif allocates with malloc by default, so the thumbnail is freed the same way.
+    std::free(exif->data);
+    exif->data = nullptr;
+    exif->size = 0;
+    ExifContent* thumbnailIfd = exif->ifd[EXIF_IFD_1];
+    while (thumbnailIfd->count > 0)
+        exif_content_remove_entry(thumbnailIfd, thumbnailIfd->entries[0]);
+    if (upright) {
+        ExifEntry* entry = exif_content_get_entry(exif->ifd[EXIF_IFD_0], EXIF_TAG_ORIENTATION);
+        if (entry != nullptr && entry->format == EXIF_FORMAT_SHORT && entry->size >= 2)
+            exif_set_short(entry->data, exif_data_get_byte_order(exif), 1);
     }
-    std::fclose(file);
+    unsigned char* saved = nullptr;
+    unsigned int savedSize = 0;
+    exif_data_save_data(exif, &saved, &savedSize);
+    std::string result;
+    if (saved != nullptr)
+        result.assign(reinterpret_cast<const char*>(saved), savedSize);
+    std::free(saved);
+    exif_data_unref(exif);
+    return result;
+}
 
-    vips_error_clear();
-    const char* loader = vips_foreign_find_load(path.c_str());
-    if (loader == nullptr || !loaderIsSupported(loader)) {
-        vips_error_clear();
-        error = "not a PNG, JPEG, TIFF or WebP image";
-        return 1;
+int freeBlob(void* data, void*)
+{
+    g_free(data);
+    return 0;
+}
+
+void addBlobField(ImageMetadata& metadata, const char* name, const std::string& bytes)
+{
+    GValue value = G_VALUE_INIT;
+    g_value_init(&value, VIPS_TYPE_BLOB);
+    void* copy = g_memdup2(bytes.data(), bytes.size());
+    vips_value_set_blob(&value, freeBlob, copy, bytes.size());
+    metadata.fields.emplace_back(name, value);
+}
+
+// Copies the fields the output keeps. `loaded` is the file as read (its EXIF and other
+// fields), `converted` the pipeline (its profile, which a CMYK conversion replaced).
+MetadataRef collectMetadata(VipsImage* loaded, VipsImage* converted, bool upright,
+                            std::vector<std::string>& warnings)
+{
+    auto metadata = std::make_shared<ImageMetadata>();
+    metadata->xres = converted->Xres;
+    metadata->yres = converted->Yres;
+    gchar** names = vips_image_get_fields(loaded);
+    for (int i = 0; names[i] != nullptr; ++i) {
+        const std::string name = names[i];
+        if (!isCarriedField(name) || (upright && name == "exif-ifd0-Orientation"))
+            continue;
+        if (name == VIPS_META_EXIF_NAME) {
+            const void* data = nullptr;
+            size_t size = 0;
+            if (vips_image_get_blob(loaded, name.c_str(), &data, &size) == 0) {
+                const std::string cleaned = cleanExif(data, size, upright);
+                if (!cleaned.empty())
+                    addBlobField(*metadata, VIPS_META_EXIF_NAME, cleaned);
+            }
+            continue;
+        }
+        GValue value = G_VALUE_INIT;
+        if (vips_image_get(loaded, name.c_str(), &value) == 0)
+            metadata->fields.emplace_back(name, value);
     }
-    // A damaged file is refused rather than rendered with grey where its data ends.
-    image.image = vips_image_new_from_file(path.c_str(), "access", VIPS_ACCESS_SEQUENTIAL,
-                                           "fail_on", VIPS_FAIL_ON_ERROR, nullptr);
-    if (image.image == nullptr) {
-        error = "cannot read the image (" + vipsReason("unknown reason") + ")";
-        return 1;
+    g_strfreev(names);
+    if (vips_image_get_typeof(converted, VIPS_META_ICC_NAME) != 0) {
+        if (isRgbProfile(converted)) {
+            GValue value = G_VALUE_INIT;
+            if (vips_image_get(converted, VIPS_META_ICC_NAME, &value) == 0)
+                metadata->fields.emplace_back(VIPS_META_ICC_NAME, value);
+        } else if (vips_image_get_bands(converted) >= 3) {
+            warnings.push_back("its colour profile is not an RGB profile and is not kept");
+        }
     }
-    VipsImage* im = image.image;
-    const int width = vips_image_get_width(im);
-    const int height = vips_image_get_height(im);
-    if (width > MaxImageSide || height > MaxImageSide) {
-        error = "the image is " + std::to_string(width) + " x " + std::to_string(height) +
-                " pixels; at most " + std::to_string(MaxImageSide) +
-                " pixels a side can be filtered";
-        return 1;
+    // Without turning, the output keeps the stored orientation, so viewers still show it as the
+    // input was shown.
+    if (!upright && vips_image_get_typeof(loaded, VIPS_META_ORIENTATION) != 0) {
+        GValue value = G_VALUE_INIT;
+        if (vips_image_get(loaded, VIPS_META_ORIENTATION, &value) == 0)
+            metadata->fields.emplace_back(VIPS_META_ORIENTATION, value);
     }
-    if (im->Coding != VIPS_CODING_NONE ||
-        isColourSpaceWeCannotRead(vips_image_get_interpretation(im))) {
-        error = std::string("the image is in the ") +
-                vips_enum_nick(VIPS_TYPE_INTERPRETATION, vips_image_get_interpretation(im)) +
-                " colour space; only RGB and grey images can be filtered";
-        return 1;
+    return metadata;
+}
+
+int readStandardInput(std::string& bytes, std::string& error)
+{
+    char chunk[1 << 16];
+    for (;;) {
+        const ssize_t got = read(STDIN_FILENO, chunk, sizeof chunk);
+        if (got == 0)
+            break;
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            error = std::string("cannot read standard input: ") + std::strerror(errno);
+            return 1;
+        }
+        bytes.append(chunk, static_cast<size_t>(got));
     }
-    const VipsBandFormat format = vips_image_get_format(im);
-    if (format != VIPS_FORMAT_UCHAR && format != VIPS_FORMAT_USHORT) {
-        error = std::string("samples of type ") + vips_enum_nick(VIPS_TYPE_BAND_FORMAT, format) +
-                " are not supported; 8 or 16 bits per channel are";
+    if (bytes.empty()) {
+        error = "standard input is empty";
         return 1;
     }
     return 0;
 }
 
-// Decodes the pixels into `raster` with `outBands` bands, replicating a grey band into red,
-// green and blue when the file has fewer colour bands than wanted. Returns 0, or 1 with a reason.
-int decodePixels(VipsImage* im, int32_t outBands, Raster& raster, std::string& error)
+// Loads the file or the buffer, refusing a damaged one rather than rendering grey where its
+// data ends.
+VipsImage* load(const std::string& path, const std::string& buffer, VipsAccess access)
 {
-    const int32_t width = vips_image_get_width(im);
-    const int32_t height = vips_image_get_height(im);
-    const int32_t inBands = vips_image_get_bands(im);
-    const bool wide = vips_image_get_format(im) == VIPS_FORMAT_USHORT;
-    size_t size = 0;
-    GMemory memory(vips_image_write_to_memory(im, &size));
-    const size_t pixelCount = static_cast<size_t>(width) * static_cast<size_t>(height);
-    if (memory.data == nullptr ||
-        size != pixelCount * static_cast<size_t>(inBands) * (wide ? 2u : 1u)) {
-        error = "the image data is damaged or incomplete (" + vipsReason("unknown reason") + ")";
-        return 1;
-    }
-    raster.width = width;
-    raster.height = height;
-    raster.bands = outBands;
-    raster.pixels.resize(pixelCount * static_cast<size_t>(outBands));
-
-    // Output band b takes input band sourceBand[b]: grey feeds red, green and blue, and a grey
-    // image's alpha (band 1) becomes the fourth band.
-    int32_t sourceBand[4];
-    const bool grey = inBands < 3 && outBands >= 3;
-    for (int32_t b = 0; b < outBands; ++b)
-        sourceBand[b] = grey ? (b < 3 ? 0 : 1) : b;
-
-    const uint8_t* bytes = static_cast<const uint8_t*>(memory.data);
-    const uint16_t* words = static_cast<const uint16_t*>(memory.data);
-    uint8_t* out = raster.pixels.data();
-    for (size_t p = 0; p < pixelCount; ++p) {
-        const size_t in = p * static_cast<size_t>(inBands);
-        for (int32_t b = 0; b < outBands; ++b) {
-            const size_t at = in + static_cast<size_t>(sourceBand[b]);
-            // 16-bit samples keep their high byte: 65535 maps to 255 and 0 to 0.
-            *out++ = wide ? static_cast<uint8_t>(words[at] >> 8) : bytes[at];
-        }
-    }
-    return 0;
+    if (path == "-")
+        return vips_image_new_from_buffer(buffer.data(), buffer.size(), "", "access", access,
+                                          "fail_on", VIPS_FAIL_ON_ERROR, nullptr);
+    return vips_image_new_from_file(path.c_str(), "access", access, "fail_on", VIPS_FAIL_ON_ERROR,
+                                    nullptr);
 }
 
 } // namespace
+
+InputImage::~InputImage()
+{
+    if (image != nullptr)
+        g_object_unref(image);
+}
+
+void InputImage::close()
+{
+    if (image != nullptr)
+        g_object_unref(image);
+    image = nullptr;
+    std::string().swap(buffer);
+}
+
+int32_t InputImage::width() const
+{
+    return vips_image_get_width(image);
+}
+
+int32_t InputImage::height() const
+{
+    return vips_image_get_height(image);
+}
+
+int32_t InputImage::bands() const
+{
+    return vips_image_get_bands(image);
+}
 
 int startImageLibrary(const char* argv0)
 {
@@ -232,64 +296,190 @@ void stopImageLibrary()
     vips_shutdown();
 }
 
-int readColorImage(const std::string& path, LoadedImage& image, std::vector<std::string>& warnings,
-                   std::string& error)
+int openInput(const std::string& path, bool keepOrientation, InputImage& input,
+              std::vector<std::string>& warnings, std::string& error)
 {
-    ImageRef file;
-    if (openImage(path, file, error) != 0)
+    vips_error_clear();
+    const char* loader = nullptr;
+    if (path == "-") {
+        if (readStandardInput(input.buffer, error) != 0)
+            return 1;
+        loader = vips_foreign_find_load_buffer(input.buffer.data(), input.buffer.size());
+    } else {
+        struct stat info;
+        if (stat(path.c_str(), &info) != 0) {
+            error = std::strerror(errno);
+            return 1;
+        }
+        if (S_ISDIR(info.st_mode)) {
+            error = "is a folder, not an image";
+            return 1;
+        }
+        if (access(path.c_str(), R_OK) != 0) {
+            error = std::strerror(errno);
+            return 1;
+        }
+        loader = vips_foreign_find_load(path.c_str());
+    }
+    if (loader == nullptr) {
+        vips_error_clear();
+        error = "not an image format that this system's libvips reads";
         return 1;
-    VipsImage* im = file.image;
-    const int32_t bands = vips_image_get_bands(im);
+    }
+
+    ImageRef loaded(load(path, input.buffer, VIPS_ACCESS_SEQUENTIAL));
+    if (loaded.image == nullptr) {
+        error = "cannot read the image (" + vipsReason("unknown reason") + ")";
+        return 1;
+    }
+    // Turning needs the rows out of order, so a turned image is read with random access.
+    const bool upright = !keepOrientation && vips_image_get_orientation(loaded.image) > 1;
+    if (upright) {
+        loaded.replace(load(path, input.buffer, VIPS_ACCESS_RANDOM));
+        if (loaded.image == nullptr) {
+            error = "cannot read the image (" + vipsReason("unknown reason") + ")";
+            return 1;
+        }
+    }
+    g_object_ref(loaded.image);
+    ImageRef pipe(loaded.image);
+    if (upright) {
+        VipsImage* turned = nullptr;
+        if (vips_autorot(pipe.image, &turned, nullptr) != 0) {
+            error = "cannot turn the image upright (" + vipsReason("unknown reason") + ")";
+            return 1;
+        }
+        pipe.replace(turned);
+    }
+
+    const int width = vips_image_get_width(pipe.image);
+    const int height = vips_image_get_height(pipe.image);
+    if (width > MaxImageSide || height > MaxImageSide) {
+        error = "the image is " + std::to_string(width) + " x " + std::to_string(height) +
+                " pixels; at most " + std::to_string(MaxImageSide) +
+                " pixels a side can be filtered";
+        return 1;
+    }
+
+    VipsImage* next = nullptr;
+    if (pipe.image->Coding != VIPS_CODING_NONE) {
+        if (vips_image_decode(pipe.image, &next) != 0) {
+            error = "cannot decode the image (" + vipsReason("unknown reason") + ")";
+            return 1;
+        }
+        pipe.replace(next);
+    }
+    const VipsInterpretation kind = vips_image_get_interpretation(pipe.image);
+    if (kind == VIPS_INTERPRETATION_CMYK) {
+        // Through the image's own profile, or libvips' CMYK profile when it has none.
+        if (vips_icc_transform(pipe.image, &next, "srgb", "embedded", TRUE, "depth", 8, nullptr) !=
+            0) {
+            error = "cannot convert its CMYK colours to sRGB (" + vipsReason("unknown reason") +
+                    "); convert the image to RGB first";
+            return 1;
+        }
+        pipe.replace(next);
+        warnings.push_back("CMYK converted to sRGB through its colour profile");
+    } else if (isConvertibleColourSpace(kind)) {
+        if (vips_colourspace(pipe.image, &next, VIPS_INTERPRETATION_sRGB, nullptr) != 0 ||
+            (pipe.replace(next), vips_cast_uchar(pipe.image, &next, nullptr)) != 0) {
+            error = std::string("cannot convert its ") +
+                    vips_enum_nick(VIPS_TYPE_INTERPRETATION, kind) + " colours to sRGB (" +
+                    vipsReason("unknown reason") + ")";
+            return 1;
+        }
+        pipe.replace(next);
+        warnings.push_back(std::string(vips_enum_nick(VIPS_TYPE_INTERPRETATION, kind)) +
+                           " colours converted to sRGB");
+    }
+
+    const int bands = vips_image_get_bands(pipe.image);
     if (bands > 4) {
         error = "the image has " + std::to_string(bands) +
-                " channels; RGB, RGB with alpha, grey or grey with alpha is needed";
+                " channels; RGB, RGB with alpha, grey or grey with alpha can be filtered (pick "
+                "three channels first, for example with 'vips extract_band')";
         return 1;
     }
-    // Grey (1 band) and grey with alpha (2) become RGB and RGBA.
-    const int32_t outBands = bands == 1 || bands == 3 ? 3 : 4;
-    if (vips_image_get_format(im) == VIPS_FORMAT_USHORT)
-        warnings.push_back("16-bit samples converted to 8 bits per channel");
-
-    auto metadata = std::make_shared<ImageMetadata>();
-    metadata->xres = im->Xres;
-    metadata->yres = im->Yres;
-    gchar** names = vips_image_get_fields(im);
-    for (int i = 0; names[i] != nullptr; ++i) {
-        const std::string name = names[i];
-        if (!isCarriedField(name))
-            continue;
-        if (name == VIPS_META_ICC_NAME && !isRgbProfile(im)) {
-            warnings.push_back("its colour profile is not an RGB profile and is not kept");
-            continue;
+    const VipsBandFormat format = vips_image_get_format(pipe.image);
+    if (format == VIPS_FORMAT_USHORT) {
+        // The filter works on 8-bit samples; the high byte keeps 65535 as 255 and 0 as 0.
+        if (vips_rshift_const1(pipe.image, &next, 8.0, nullptr) != 0 ||
+            (pipe.replace(next), vips_cast_uchar(pipe.image, &next, nullptr)) != 0) {
+            error = "cannot reduce its 16-bit samples (" + vipsReason("unknown reason") + ")";
+            return 1;
         }
-        metadata->fields.push_back(name);
-    }
-    g_strfreev(names);
-
-    if (decodePixels(im, outBands, image.raster, error) != 0)
+        pipe.replace(next);
+        warnings.push_back("16-bit samples converted to 8 bits per channel, as the filter works "
+                           "on 8-bit images");
+    } else if (format != VIPS_FORMAT_UCHAR) {
+        error = std::string("samples of type ") + vips_enum_nick(VIPS_TYPE_BAND_FORMAT, format) +
+                " cannot be filtered; convert the image to 8 or 16 bits per channel first (for "
+                "example with 'vips cast IN OUT.tif uchar')";
         return 1;
-    g_object_ref(im);
-    metadata->source = im;
-    image.metadata = metadata;
+    }
+
+    input.metadata = collectMetadata(loaded.image, pipe.image, upright, warnings);
+    input.image = pipe.image;
+    pipe.image = nullptr;
     return 0;
 }
 
-int readMaskImage(const std::string& path, Raster& mask, std::vector<std::string>& warnings,
-                  std::string& error)
+int decodeInput(InputImage& input, int32_t bands, Raster& raster, std::string& error)
 {
-    ImageRef file;
-    if (openImage(path, file, error) != 0)
-        return 1;
-    VipsImage* im = file.image;
-    const int32_t bands = vips_image_get_bands(im);
-    if (bands != 1) {
+    const int32_t have = input.bands();
+    if (bands == 1 && have != 1) {
         error =
-            "a mask must be a grey image with one channel; this one has " + std::to_string(bands);
+            "a mask must be a grey image with one channel; this one has " + std::to_string(have);
         return 1;
     }
-    if (vips_image_get_format(im) == VIPS_FORMAT_USHORT)
-        warnings.push_back("16-bit samples converted to 8 bits");
-    return decodePixels(im, 1, mask, error);
+    g_object_ref(input.image);
+    ImageRef pipe(input.image);
+    VipsImage* next = nullptr;
+    int failed = 0;
+    if (bands >= 3 && have < 3) {
+        // Grey feeds red, green and blue; a grey image's alpha stays the fourth band.
+        VipsImage* grey = nullptr;
+        failed = vips_extract_band(pipe.image, &grey, 0, nullptr);
+        if (failed == 0) {
+            VipsImage* parts[4] = {grey, grey, grey, pipe.image};
+            VipsImage* alpha = nullptr;
+            int count = 3;
+            if (have == 2 && bands == 4) {
+                failed = vips_extract_band(pipe.image, &alpha, 1, nullptr);
+                parts[3] = alpha;
+                count = 4;
+            }
+            if (failed == 0)
+                failed = vips_bandjoin(parts, &next, count, nullptr);
+            if (alpha != nullptr)
+                g_object_unref(alpha);
+            g_object_unref(grey);
+            if (failed == 0)
+                pipe.replace(next);
+        }
+    }
+    if (failed == 0 && bands == 4 && vips_image_get_bands(pipe.image) == 3) {
+        failed = vips_bandjoin_const1(pipe.image, &next, 255.0, nullptr);
+        if (failed == 0)
+            pipe.replace(next);
+    }
+    if (failed != 0 || vips_image_get_bands(pipe.image) != bands) {
+        error = "cannot prepare the image's channels (" + vipsReason("unknown reason") + ")";
+        return 1;
+    }
+    if (raster.allocate(input.width(), input.height(), bands) != 0) {
+        error = "not enough memory for this image";
+        return 1;
+    }
+    // libvips decodes straight into the raster: no intermediate image.
+    ImageRef target(vips_image_new_from_memory(raster.pixels.data(), raster.pixels.size(),
+                                               raster.width, raster.height, bands,
+                                               VIPS_FORMAT_UCHAR));
+    if (target.image == nullptr || vips_image_write(pipe.image, target.image) != 0) {
+        error = "the image data is damaged or incomplete (" + vipsReason("unknown reason") + ")";
+        return 1;
+    }
+    return 0;
 }
 
 int formatForPath(const std::string& path, ImageFormat& format)
@@ -314,19 +504,125 @@ int formatForPath(const std::string& path, ImageFormat& format)
     return 0;
 }
 
+const char* extensionOf(ImageFormat format)
+{
+    switch (format) {
+    case ImageFormat::Png:
+        return "png";
+    case ImageFormat::Jpeg:
+        return "jpg";
+    case ImageFormat::Tiff:
+        return "tif";
+    case ImageFormat::WebP:
+        return "webp";
+    }
+    return "png";
+}
+
+const char* formatName(ImageFormat format)
+{
+    switch (format) {
+    case ImageFormat::Png:
+        return "png";
+    case ImageFormat::Jpeg:
+        return "jpeg";
+    case ImageFormat::Tiff:
+        return "tiff";
+    case ImageFormat::WebP:
+        return "webp";
+    }
+    return "png";
+}
+
 bool formatKeepsAlpha(ImageFormat format)
 {
     return format != ImageFormat::Jpeg;
 }
 
-int writeImage(const std::string& path, ImageFormat format, const Raster& raster,
-               const ImageMetadata* metadata, std::string& error)
+namespace {
+
+// Sets the metadata fields on the image to be written.
+void setMetadata(VipsImage* image, const ImageMetadata* metadata)
+{
+    if (metadata == nullptr)
+        return;
+    for (const auto& field : metadata->fields)
+        vips_image_set(image, field.first.c_str(), const_cast<GValue*>(&field.second));
+}
+
+// Encodes `image` into `path` ("-": standard output). Returns 0, or 1 with a reason.
+int saveImage(VipsImage* image, const std::string& path, ImageFormat format,
+              const EncodeOptions& encode, std::string& error)
+{
+    VipsTarget* target = path == "-" ? vips_target_new_to_descriptor(STDOUT_FILENO)
+                                     : vips_target_new_to_file(path.c_str());
+    if (target == nullptr) {
+        error = "cannot write the image (" + vipsReason("unknown reason") + ")";
+        return 1;
+    }
+    int failed = 0;
+    switch (format) {
+    case ImageFormat::Png:
+        failed = vips_pngsave_target(image, target, "compression", encode.pngLevel, nullptr);
+        break;
+    case ImageFormat::Jpeg:
+        failed = vips_jpegsave_target(image, target, "Q", encode.quality, nullptr);
+        break;
+    case ImageFormat::Tiff: {
+        VipsForeignTiffCompression compression = VIPS_FOREIGN_TIFF_COMPRESSION_LZW;
+        switch (encode.tiff) {
+        case TiffCompression::None:
+            compression = VIPS_FOREIGN_TIFF_COMPRESSION_NONE;
+            break;
+        case TiffCompression::Lzw:
+            compression = VIPS_FOREIGN_TIFF_COMPRESSION_LZW;
+            break;
+        case TiffCompression::Deflate:
+            compression = VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE;
+            break;
+        case TiffCompression::Zstd:
+            compression = VIPS_FOREIGN_TIFF_COMPRESSION_ZSTD;
+            break;
+        case TiffCompression::Jpeg:
+            compression = VIPS_FOREIGN_TIFF_COMPRESSION_JPEG;
+            break;
+        }
+        failed = vips_tiffsave_target(image, target, "compression", compression, "Q",
+                                      encode.quality, nullptr);
+        break;
+    }
+    case ImageFormat::WebP:
+        failed = vips_webpsave_target(image, target, "Q", encode.quality, "lossless",
+                                      encode.lossless ? TRUE : FALSE, nullptr);
+        break;
+    }
+    if (failed == 0 && vips_target_end(target) != 0)
+        failed = 1;
+    g_object_unref(target);
+    if (failed != 0) {
+        error = "cannot write the image (" + vipsReason("unknown reason") + ")";
+        return 1;
+    }
+    return 0;
+}
+
+bool channelsFit(const Raster& raster, ImageFormat format, std::string& error)
 {
     if ((raster.bands != 3 && raster.bands != 4) ||
         (raster.bands == 4 && !formatKeepsAlpha(format))) {
         error = "this format cannot hold the image's channels";
-        return 1;
+        return false;
     }
+    return true;
+}
+
+} // namespace
+
+int writeImage(const std::string& path, ImageFormat format, const EncodeOptions& encode,
+               const Raster& raster, const ImageMetadata* metadata, std::string& error)
+{
+    if (!channelsFit(raster, format, error))
+        return 1;
     vips_error_clear();
     ImageRef memory(vips_image_new_from_memory(raster.pixels.data(), raster.pixels.size(),
                                                raster.width, raster.height, raster.bands,
@@ -343,37 +639,121 @@ int writeImage(const std::string& path, ImageFormat format, const Raster& raster
         error = "cannot prepare the image (" + vipsReason("unknown reason") + ")";
         return 1;
     }
-    if (metadata != nullptr) {
-        for (const std::string& name : metadata->fields) {
-            GValue value = G_VALUE_INIT;
-            if (vips_image_get(metadata->source, name.c_str(), &value) == 0) {
-                vips_image_set(out.image, name.c_str(), &value);
-                g_value_unset(&value);
-            }
+    setMetadata(out.image, metadata);
+    return saveImage(out.image, path, format, encode, error);
+}
+
+// What the encoder thread and the render share.
+struct StreamingEncoder::State {
+    std::mutex lock;
+    std::condition_variable changed;
+    int32_t ready = 0;      // rows final
+    bool abandoned = false; // the render will not finish
+    const Raster* raster = nullptr;
+    MetadataRef metadata;
+    VipsImage* image = nullptr; // the image the encoder pulls rows from
+    std::thread encoder;
+    int result = 0;
+    std::string error;
+};
+
+namespace {
+
+// Fills a region of the image being encoded from the raster, once its rows are final.
+int generateRows(VipsRegion* region, void*, void* a, void*, gboolean*)
+{
+    auto* state = static_cast<StreamingEncoder::State*>(a);
+    const VipsRect& rect = region->valid;
+    {
+        std::unique_lock<std::mutex> hold(state->lock);
+        state->changed.wait(
+            hold, [&] { return state->abandoned || state->ready >= rect.top + rect.height; });
+        if (state->abandoned) {
+            vips_error("oryn3d", "%s", "the render stopped");
+            return -1;
         }
     }
+    const Raster& raster = *state->raster;
+    const size_t rowBytes = static_cast<size_t>(raster.rowBytes());
+    const size_t pixelBytes = static_cast<size_t>(raster.bands);
+    for (int y = rect.top; y < rect.top + rect.height; ++y)
+        std::memcpy(VIPS_REGION_ADDR(region, rect.left, y),
+                    raster.pixels.data() + static_cast<size_t>(y) * rowBytes +
+                        static_cast<size_t>(rect.left) * pixelBytes,
+                    static_cast<size_t>(rect.width) * pixelBytes);
+    return 0;
+}
 
-    int failed = 0;
-    switch (format) {
-    case ImageFormat::Png:
-        failed = vips_pngsave(out.image, path.c_str(), nullptr);
-        break;
-    case ImageFormat::Jpeg:
-        failed = vips_jpegsave(out.image, path.c_str(), "Q", 92, nullptr);
-        break;
-    case ImageFormat::Tiff:
-        failed = vips_tiffsave(out.image, path.c_str(), "compression",
-                               VIPS_FOREIGN_TIFF_COMPRESSION_LZW, nullptr);
-        break;
-    case ImageFormat::WebP:
-        failed = vips_webpsave(out.image, path.c_str(), "Q", 92, nullptr);
-        break;
+} // namespace
+
+StreamingEncoder::StreamingEncoder() : state(new State()) {}
+
+StreamingEncoder::~StreamingEncoder()
+{
+    if (state->encoder.joinable()) {
+        abandon();
+        state->encoder.join();
     }
-    if (failed != 0) {
-        error = "cannot write the image (" + vipsReason("unknown reason") + ")";
+    if (state->image != nullptr)
+        g_object_unref(state->image);
+}
+
+int StreamingEncoder::start(const std::string& path, ImageFormat format,
+                            const EncodeOptions& encode, const Raster& raster, MetadataRef metadata,
+                            std::string& error)
+{
+    if (!channelsFit(raster, format, error))
+        return 1;
+    state->raster = &raster;
+    state->metadata = metadata;
+    VipsImage* image = vips_image_new();
+    const double xres = metadata != nullptr ? metadata->xres : 1.0;
+    const double yres = metadata != nullptr ? metadata->yres : 1.0;
+    vips_image_init_fields(image, raster.width, raster.height, raster.bands, VIPS_FORMAT_UCHAR,
+                           VIPS_CODING_NONE, VIPS_INTERPRETATION_sRGB, xres, yres);
+    // Rows are asked for top to bottom in thin strips, the order in which the render ends them.
+    if (vips_image_pipelinev(image, VIPS_DEMAND_STYLE_THINSTRIP, nullptr) != 0 ||
+        vips_image_generate(image, nullptr, generateRows, nullptr, state.get(), nullptr) != 0) {
+        g_object_unref(image);
+        error = "cannot prepare the image (" + vipsReason("unknown reason") + ")";
         return 1;
     }
+    setMetadata(image, metadata.get());
+    state->image = image;
+    State* shared = state.get();
+    state->encoder = std::thread([shared, path, format, encode] {
+        shared->result = saveImage(shared->image, path, format, encode, shared->error);
+    });
     return 0;
+}
+
+void StreamingEncoder::rowsReady(int32_t rows)
+{
+    {
+        std::lock_guard<std::mutex> hold(state->lock);
+        if (rows <= state->ready)
+            return;
+        state->ready = rows;
+    }
+    state->changed.notify_all();
+}
+
+void StreamingEncoder::abandon()
+{
+    {
+        std::lock_guard<std::mutex> hold(state->lock);
+        state->abandoned = true;
+    }
+    state->changed.notify_all();
+}
+
+int StreamingEncoder::finish(std::string& error)
+{
+    if (state->encoder.joinable())
+        state->encoder.join();
+    if (state->result != 0)
+        error = state->error;
+    return state->result;
 }
 
 } // namespace oryn

@@ -1,5 +1,6 @@
-// Image files through libvips: PNG, JPEG, TIFF and WebP in and out at 8 bits per channel, with
-// the input's colour profile and EXIF/XMP metadata carried over to what is written from it.
+// Image files through libvips: every format the installed libvips reads, turned into the 8-bit
+// RGB, RGBA or grey rasters the filter works on; PNG, JPEG, TIFF and WebP written, with the
+// input's colour profile and metadata carried over.
 #pragma once
 
 #include <cstdint>
@@ -7,22 +8,41 @@
 #include <string>
 #include <vector>
 
+#include "tools/oryn3d/Invocation.h"
 #include "tools/oryn3d/Raster.h"
+
+typedef struct _VipsImage VipsImage;
 
 namespace oryn {
 
 // The largest side the host record can describe: rows and columns are int16 there.
 constexpr int32_t MaxImageSide = 32767;
 
-enum class ImageFormat { Png, Jpeg, Tiff, WebP };
-
-// What an output file keeps from its input file: resolution, colour profile, EXIF, XMP, IPTC.
-// Opaque; shared by everything written from one input.
+// What an output file keeps from its input file: resolution, colour profile, EXIF (without its
+// thumbnail), XMP, IPTC. Opaque; shared by everything written from one input.
 struct ImageMetadata;
 using MetadataRef = std::shared_ptr<const ImageMetadata>;
 
-struct LoadedImage {
-    Raster raster; // 3 (RGB) or 4 (RGBA) bands
+// An opened input, ready to be decoded: its pixels are not read yet.
+class InputImage {
+public:
+    InputImage() = default;
+    InputImage(const InputImage&) = delete;
+    InputImage& operator=(const InputImage&) = delete;
+    ~InputImage();
+
+    int32_t width() const;
+    int32_t height() const;
+    // 1 (grey), 2 (grey and alpha), 3 (RGB) or 4 (RGBA), after any colour conversion.
+    int32_t bands() const;
+
+    // Lets go of the pipeline and the encoded bytes once the pixels are decoded, so that what
+    // the loader holds (a whole decoded image, for one that was turned upright) is freed
+    // before the render. The metadata stays.
+    void close();
+
+    VipsImage* image = nullptr; // the pipeline up to 8-bit samples
+    std::string buffer;         // the encoded file when it came from standard input
     MetadataRef metadata;
 };
 
@@ -30,27 +50,64 @@ struct LoadedImage {
 int startImageLibrary(const char* argv0);
 void stopImageLibrary();
 
-// Reads a colour image as RGB or RGBA: grey becomes RGB, grey with alpha RGBA, 16-bit samples
-// are scaled to 8 bits (with a note in `warnings`). Returns 0, or 1 with a one-line reason in
-// `error` (the caller names the file).
-int readColorImage(const std::string& path, LoadedImage& image, std::vector<std::string>& warnings,
-                   std::string& error);
+// Opens `path` ("-" reads standard input): checks its size and samples, converts CMYK (through
+// its profile) and other colour spaces to sRGB, 16-bit samples to 8 bits, and, unless
+// `keepOrientation`, turns it upright by its EXIF orientation. Notes go to `warnings`.
+// Returns 0, or 1 with a one-line reason in `error` (the caller names the file).
+int openInput(const std::string& path, bool keepOrientation, InputImage& input,
+              std::vector<std::string>& warnings, std::string& error);
 
-// Reads a selection mask: one grey band, 8 bits (16-bit masks are scaled, with a note).
-// Returns 0, or 1 with a one-line reason in `error`.
-int readMaskImage(const std::string& path, Raster& mask, std::vector<std::string>& warnings,
-                  std::string& error);
+// Decodes the opened input into `raster` with `bands` bands: 3 or 4 for a colour image (grey is
+// copied into red, green and blue; a missing alpha is added as opaque), 1 for a mask (which must
+// be grey). Returns 0, or 1 with a reason.
+int decodeInput(InputImage& input, int32_t bands, Raster& raster, std::string& error);
 
 // The format named by the file's extension (.png, .jpg, .jpeg, .tif, .tiff, .webp, any case).
 // Returns 0, or 1 when the extension names none of them.
 int formatForPath(const std::string& path, ImageFormat& format);
 
+// The usual extension of a format, without the dot.
+const char* extensionOf(ImageFormat format);
+
+const char* formatName(ImageFormat format);
+
 // JPEG has no alpha channel; the other formats keep RGBA.
 bool formatKeepsAlpha(ImageFormat format);
 
-// Writes a 3- or 4-band raster to `path` in `format`, with `metadata` (may be null).
-// Returns 0, or 1 with a one-line reason in `error`.
-int writeImage(const std::string& path, ImageFormat format, const Raster& raster,
-               const ImageMetadata* metadata, std::string& error);
+// Writes a 3- or 4-band raster to `path` ("-" for standard output) in `format` with the encode
+// options and `metadata` (may be null). Returns 0, or 1 with a one-line reason in `error`.
+int writeImage(const std::string& path, ImageFormat format, const EncodeOptions& encode,
+               const Raster& raster, const ImageMetadata* metadata, std::string& error);
+
+// Encodes a raster into a file while it is still being filled from the top: the encoder runs on
+// threads of its own and reads a row only once `rowsReady` has covered it, so encoding overlaps
+// the render instead of following it.
+class StreamingEncoder {
+public:
+    StreamingEncoder();
+    StreamingEncoder(const StreamingEncoder&) = delete;
+    StreamingEncoder& operator=(const StreamingEncoder&) = delete;
+    // Abandons an encoder still running and waits for it.
+    ~StreamingEncoder();
+
+    // Starts encoding `raster` (which must stay alive and in place until `finish`) into `path`.
+    // Returns 0, or 1 with a reason.
+    int start(const std::string& path, ImageFormat format, const EncodeOptions& encode,
+              const Raster& raster, MetadataRef metadata, std::string& error);
+
+    // Rows 0 .. rows - 1 are final. Any thread; rows only grow.
+    void rowsReady(int32_t rows);
+
+    // The raster will not be completed: the encoder stops with an error.
+    void abandon();
+
+    // Waits for the encoder. Returns 0 when the file is complete, or 1 with a reason.
+    int finish(std::string& error);
+
+    struct State;
+
+private:
+    std::unique_ptr<State> state;
+};
 
 } // namespace oryn

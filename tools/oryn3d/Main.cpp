@@ -1,10 +1,10 @@
 // oryn3d: the command-line host that applies the relief filter to image files on Linux.
 #include <cstdio>
-#include <functional>
 #include <new>
+#include <string>
+#include <vector>
 
-#include <CLI/CLI.hpp>
-
+#include "tools/oryn3d/CommandLine.h"
 #include "tools/oryn3d/Commands.h"
 #include "tools/oryn3d/ToolHost.h"
 
@@ -20,38 +20,52 @@ void reportWarning(const std::string& text)
     std::fprintf(stderr, "oryn3d: warning: %s\n", text.c_str());
 }
 
+namespace {
+
+int printText(const std::string& text)
+{
+    std::fputs(text.c_str(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : ExitFailure;
+}
+
+// Runs what the command line asked for; the command line itself is not looked at again.
+int run(const Invocation& q, const char* programName)
+{
+    switch (q.command) {
+    case Command::Help:
+        return printText(helpText(q.helpTopic, helpWidth()));
+    case Command::Version:
+        return printText(std::string("oryn3d ") + ToolVersion + "\n");
+    case Command::ManPage:
+        return printText(manPage());
+    case Command::Completion:
+        return printText(completionScript(q.shell));
+    case Command::Render:
+    case Command::Preview:
+        return runImageCommand(q, programName);
+    default:
+        return runPresetCommand(q);
+    }
+}
+
+} // namespace
+
 } // namespace oryn
 
 int main(int argc, char** argv)
 {
     using namespace oryn;
-    CLI::App app("Turns an RGB image into a relief of pleated, shaded cells.", "oryn3d");
-    app.require_subcommand(1);
-    app.footer("Examples:\n"
-               "  oryn3d render photo.jpg -o relief.jpg --preset Roof\n"
-               "  oryn3d preview photo.jpg -o preview.png\n"
-               "  oryn3d presets save Mine --preset Roof --bevel 20 --with-light\n"
-               "  oryn3d render photo.jpg -o again.jpg --preset \"Last Used\"\n"
-               "Run 'oryn3d COMMAND --help' for a command's options.");
-    std::function<int()> run;
-    addImageCommands(app, run);
-    addPresetCommands(app, run);
-
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        // --help prints to stdout and succeeds; a mistake is one line on stderr.
-        if (e.get_exit_code() == 0)
-            return app.exit(e);
-        reportError(e.what());
+    // Signals are handled from the start, so that no run leaves a temporary file behind.
+    installCancelHandler();
+    Invocation invocation;
+    std::string error;
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    if (parseCommandLine(arguments, invocation, error) != 0) {
+        reportError(error);
         return ExitUsage;
     }
-    if (!run)
-        return ExitUsage;
-
-    installCancelHandler();
     try {
-        return run();
+        return run(invocation, argv[0]);
     } catch (const std::bad_alloc&) {
         reportError("not enough memory for this image");
         return ExitFailure;

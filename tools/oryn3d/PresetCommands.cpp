@@ -2,98 +2,23 @@
 // importing user presets in the tool's store.
 #include <cstdio>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
-
-#include <CLI/CLI.hpp>
 
 #include "params/PresetApply.h"
 #include "params/PresetStore.h"
 #include "params/SamplePresets.h"
+#include "tools/oryn3d/CommandLine.h"
 #include "tools/oryn3d/Commands.h"
-#include "tools/oryn3d/ControlArguments.h"
 #include "tools/oryn3d/ControlOptions.h"
 #include "tools/oryn3d/OutputFile.h"
 #include "tools/oryn3d/PresetDatabase.h"
+#include "tools/oryn3d/RecordReport.h"
 #include "tools/oryn3d/UserPresets.h"
 
 namespace oryn {
 
 namespace {
-
-// String table entry of the message shown when a user preset to delete is not in the store.
-constexpr int MissingPresetString = 40;
-
-// Everything one `presets` command line says; only the chosen subcommand's fields are used.
-struct PresetRequest {
-    bool all = false;
-    std::string name;
-    std::string file;
-    bool withBackground = false;
-    bool withLight = false;
-    ControlArguments controls;
-};
-
-std::string hexColour(uint32_t word)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%02X%02X%02X", word & 0xFF, (word >> 8) & 0xFF,
-                  (word >> 16) & 0xFF);
-    return text;
-}
-
-std::string colourWordText(uint32_t word)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", word);
-    return text;
-}
-
-const char* modeName(int mode)
-{
-    switch (mode) {
-    case Foreground:
-        return "Foreground";
-    case Background:
-        return "Background";
-    case Picker:
-        return "Picker";
-    case Transparent:
-        return "Transparent";
-    default:
-        return nullptr;
-    }
-}
-
-std::string flagsText(uint8_t flags)
-{
-    if (flags == 0)
-        return "0 (none)";
-    std::string names;
-    auto add = [&](uint8_t bit, const char* name) {
-        if ((flags & bit) != 0)
-            names += (names.empty() ? "" : ", ") + std::string(name);
-    };
-    add(BackgroundSaved, "BackgroundSaved");
-    add(LightSaved, "LightSaved");
-    add(LastUsedRecord, "LastUsedRecord");
-    const uint8_t others = flags & ~(BackgroundSaved | LightSaved | LastUsedRecord);
-    if (others != 0)
-        names += (names.empty() ? "" : ", ") + std::string("other bits ") +
-                 std::to_string(static_cast<int>(others));
-    return std::to_string(static_cast<int>(flags)) + ": " + names;
-}
-
-void printLine(const char* label, const std::string& value)
-{
-    std::printf("%-20s %s\n", (std::string(label) + ":").c_str(), value.c_str());
-}
-
-std::string pair(int32_t x, int32_t y)
-{
-    return std::to_string(x) + "," + std::to_string(y);
-}
 
 // What applying the record with --preset changes besides the cell shape.
 std::string effectOf(const StoredPreset& preset)
@@ -117,55 +42,8 @@ std::string effectOf(const StoredPreset& preset)
     else if (background)
         text += " and the background";
     if (background && preset.block.backgroundMode == Transparent)
-        text += " (transparency on RGBA images only)";
+        text += " (transparency on images with alpha)";
     return text;
-}
-
-// The values of a record, labelled as the dialog labels its controls. A sample sets only the cell
-// shape, so the other controls are shown as not set.
-void printPreset(const std::string& title, const ParamBlock& b, bool sample,
-                 const std::string& effect)
-{
-    const std::string notSet = "not set by a sample";
-    printLine("Preset", title);
-    printLine("Cell width", std::to_string(b.padX[1]));
-    printLine("Cell height", std::to_string(b.padY[0]));
-    printLine("S-Bevel width", std::to_string(b.padX[2]));
-    printLine("S-Shading", std::to_string(b.padX[3]) + " (50 = none)");
-    printLine("G-Shading pad", pair(b.padX[5], b.padY[5]));
-    printLine("Stretch pad", pair(b.padX[4], b.padY[4]));
-    printLine("G-Shading button", std::to_string(faceModeOf(b)));
-    printLine("x2", stretchDoubleOf(b) != 0 ? "on" : "off");
-    printLine("Light Boosting", sample ? notSet : std::to_string(b.padX[6]));
-    printLine("Brightness Ratio", sample ? notSet : std::to_string(b.padX[7]));
-    if (sample) {
-        printLine("Antialiasing", notSet);
-        printLine("Background", notSet);
-        printLine("Flags", flagsText(0));
-        printLine("Checksum", "none (a sample is text)");
-    } else {
-        printLine("Antialiasing", b.antialias == 0 ? "off"
-                                  : b.antialias == 1
-                                      ? "on"
-                                      : "on (stored as " + std::to_string(b.antialias) + ")");
-        const char* mode = modeName(b.backgroundMode);
-        printLine("Background",
-                  (mode != nullptr ? std::string(mode)
-                                   : "unknown mode " + std::to_string(b.backgroundMode)) +
-                      ", colour " + hexColour(b.backgroundColor) + " (word " +
-                      colourWordText(b.backgroundColor) + ")");
-        printLine("Other pad values",
-                  "padX[0] " + std::to_string(b.padX[0]) + ", padY[1] " +
-                      std::to_string(b.padY[1]) + ", padY[2] " + std::to_string(b.padY[2]) +
-                      ", padY[3] " + std::to_string(b.padY[3]) + ", padY[6] " +
-                      std::to_string(b.padY[6]) + ", padY[7] " + std::to_string(b.padY[7]));
-        printLine("Flags", flagsText(b.presetFlags));
-        printLine("Checksum", std::to_string(b.checksum) +
-                                  (checksumOk(b) ? ", valid"
-                                                 : ", INVALID: the pads sum to " +
-                                                       std::to_string(padChecksum(b))));
-    }
-    printLine("With --preset", effect);
 }
 
 int finishOutput()
@@ -173,22 +51,29 @@ int finishOutput()
     return std::fflush(stdout) == 0 ? 0 : ExitFailure;
 }
 
+// The kind column of the list: wide enough for both words, so that the names line up and a
+// script can cut them at a fixed column.
+void printListLine(const char* kind, const std::string& name)
+{
+    std::printf("%-8s%s\n", kind, name.c_str());
+}
+
 // User presets in store order, as the dialog's list shows them (at most 20 unless `all`), then
-// the samples.
-int listPresets(const PresetRequest& q)
+// the samples. A store that cannot be read still leaves the samples to list.
+int listPresets(const Invocation& q)
 {
     PresetDatabase store;
     std::vector<StoredPreset> presets;
     std::string error;
     if (openPresetStore(store, error) != 0 || store.list(presets, error) != 0) {
-        reportError(error);
-        return ExitFailure;
+        reportWarning(error + "; listing the samples only");
+        presets.clear();
     }
     const size_t limit = static_cast<size_t>(PresetListLimit);
     const size_t shown = q.all || presets.size() <= limit ? presets.size() : limit;
     for (size_t i = 0; i < shown; ++i)
-        std::printf(">%s\n", presets[i].name.c_str());
-    // On stderr, so that the list itself stays one preset name a line for scripts.
+        printListLine("user", presets[i].name);
+    // On stderr, so that the list itself stays one preset a line for scripts.
     if (shown < presets.size())
         std::fprintf(stderr,
                      "oryn3d: %zu more user presets are stored but not listed, as the dialog "
@@ -196,7 +81,7 @@ int listPresets(const PresetRequest& q)
                      presets.size() - shown, limit);
     const int count = sampleCount(0);
     for (int k = 1; k <= count; ++k)
-        std::printf("%s\n", sampleName(k).c_str());
+        printListLine("sample", sampleName(k));
     return finishOutput();
 }
 
@@ -213,40 +98,106 @@ int openStoreFor(const PresetName& name, PresetDatabase& store)
     return 0;
 }
 
-int showPreset(const PresetRequest& q)
+// A record file: exactly 64 bytes with a valid checksum. Returns 0, or 1 after reporting.
+int readRecordFile(const std::string& file, ParamBlock& block, const char* consequence)
 {
-    PresetName name;
-    if (takePresetName("presets show", q.name, name) != 0)
-        return ExitUsage;
-    PresetDatabase store;
-    PresetChoice choice;
+    std::string bytes;
     std::string error;
-    if (openStoreFor(name, store) != 0)
-        return ExitFailure;
-    if (findPreset(name, store, choice, error) != 0) {
-        reportError("presets show " + q.name + ": " + error);
-        return ExitFailure;
+    const std::string shown = file == "-" ? std::string("standard input") : file;
+    if (readFileBytes(file, ParamBlockSize, bytes, error) != 0) {
+        reportError(shown + ": " + error);
+        return 1;
     }
-    if (choice.kind == PresetChoice::Kind::Sample) {
-        ControlState controls{};
-        applySample(choice.sample, controls);
-        ParamBlock block = defaultParamBlock();
-        packParams(block, controls, 0);
-        printPreset(sampleName(choice.sample) + " (sample " + std::to_string(choice.sample) + ")",
-                    block, true,
-                    "sets the cell shape; the light correction, Antialiasing and the background "
-                    "stay as they are");
+    if (readParamBlock(bytes.data(), bytes.size(), block) != 0) {
+        reportError(shown + ": a parameter record is " + std::to_string(ParamBlockSize) +
+                    " bytes; this file " +
+                    (bytes.size() > ParamBlockSize ? std::string("is longer")
+                                                   : "has " + std::to_string(bytes.size())) +
+                    consequence);
+        return 1;
+    }
+    return 0;
+}
+
+// An argument of `presets show` that names a record file rather than a preset.
+bool namesRecordFile(const std::string& text)
+{
+    if (text.find('/') != std::string::npos)
+        return true;
+    const std::string suffix = ".oryn";
+    if (text.size() <= suffix.size())
+        return false;
+    std::string end = text.substr(text.size() - suffix.size());
+    for (char& c : end)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return end == suffix;
+}
+
+int showPreset(const Invocation& q)
+{
+    RecordTitle title;
+    ParamBlock block{};
+    if (namesRecordFile(q.name)) {
+        if (readRecordFile(q.name, block, "") != 0)
+            return ExitFailure;
+        title = RecordTitle{q.name, "file", false,
+                            effectOf(StoredPreset{std::filesystem::path(q.name).stem(), block})};
     } else {
-        printPreset(">" + choice.stored.name + " (user preset)", choice.stored.block, false,
-                    effectOf(choice.stored));
+        PresetName name;
+        if (takePresetName("presets show", q.name, name) != 0)
+            return ExitUsage;
+        PresetDatabase store;
+        PresetChoice choice;
+        if (openStoreFor(name, store) != 0)
+            return ExitFailure;
+        const int found = lookUpPresetName("presets show", name, store, choice);
+        if (found != 0)
+            return found == 2 ? ExitUsage : ExitFailure;
+        if (choice.kind == PresetChoice::Kind::Sample) {
+            ControlState controls{};
+            applySample(choice.sample, controls);
+            block = defaultParamBlock();
+            packParams(block, controls, 0);
+            title = RecordTitle{sampleName(choice.sample), "sample", true,
+                                "sets the cell shape; the light correction, antialiasing and "
+                                "the background stay as they are"};
+        } else {
+            block = choice.stored.block;
+            title = RecordTitle{choice.stored.name, "user", false, effectOf(choice.stored)};
+        }
     }
+    const std::string text = q.json ? recordJson(title, block) : recordText(title, block);
+    std::fputs(text.c_str(), stdout);
     return finishOutput();
 }
 
-int savePreset(const PresetRequest& q)
+// The checks a name to be stored passes: "Last Used" is the tool's own record unless forced,
+// and a name that a sample hides gets a warning that says how to pick it. Returns 0, or 1 after
+// reporting.
+int checkNewName(const std::string& command, const PresetName& name, bool force)
+{
+    if (isLastUsedName(name.name) && !force) {
+        reportError(command + ": '" + LastUsedName +
+                    "' is the record the last render stored; choose another name, or give "
+                    "--force to replace it; " +
+                    helpHint(command));
+        return 1;
+    }
+    const int sample = findSample(name.name);
+    if (sample != 0)
+        reportWarning("the sample '" + sampleName(sample) +
+                      "' hides this name: pick this preset "
+                      "with --preset '>" +
+                      name.name + "'");
+    return 0;
+}
+
+int savePreset(const Invocation& q)
 {
     PresetName name;
     if (takePresetName("presets save", q.name, name) != 0)
+        return ExitUsage;
+    if (checkNewName("presets save", name, q.force) != 0)
         return ExitUsage;
     PresetDatabase store;
     std::string error;
@@ -257,18 +208,18 @@ int savePreset(const PresetRequest& q)
 
     // The controls start as the dialog opens, or from the preset given, as if it had been chosen
     // in the list before saving; the last-used record is the dialog's own starting point.
-    const uint32_t fore = foregroundWord(q.controls);
-    const uint32_t back = backgroundWord(q.controls);
+    const uint32_t fore = q.controls.foreWord;
+    const uint32_t back = q.controls.backWord;
     ControlState controls = defaultControls();
-    if (presetGiven(q.controls)) {
+    if (q.controls.preset) {
         PresetName presetName;
         PresetChoice choice;
-        if (takePresetName("--preset " + q.controls.preset, q.controls.preset, presetName) != 0)
+        const std::string subject = "--preset " + *q.controls.preset;
+        if (takePresetName(subject, *q.controls.preset, presetName) != 0)
             return ExitUsage;
-        if (findPreset(presetName, store, choice, error) != 0) {
-            reportError("--preset " + q.controls.preset + ": " + error);
-            return ExitFailure;
-        }
+        const int found = lookUpPresetName(subject, presetName, store, choice);
+        if (found != 0)
+            return found == 2 ? ExitUsage : ExitFailure;
         if (choice.kind == PresetChoice::Kind::User && isLastUsedName(choice.stored.name) &&
             checksumOk(choice.stored.block)) {
             controls = controlsFromBlock(choice.stored.block);
@@ -277,7 +228,7 @@ int savePreset(const PresetRequest& q)
                           "' fails its checksum; starting from Orystone instead");
         }
     }
-    applyOverrides(overridesOf(q.controls), controls);
+    applyOverrides(q.controls.overrides, controls);
 
     const uint8_t flags = static_cast<uint8_t>((q.withLight ? LightSaved : 0) |
                                                (q.withBackground ? BackgroundSaved : 0));
@@ -288,7 +239,26 @@ int savePreset(const PresetRequest& q)
     return 0;
 }
 
-int deletePreset(const PresetRequest& q)
+// The names stored, for suggestions; empty when the store cannot be read.
+std::vector<std::string> storedNames(PresetDatabase& store)
+{
+    std::vector<StoredPreset> presets;
+    std::string ignored;
+    std::vector<std::string> names;
+    if (store.list(presets, ignored) == 0) {
+        for (const StoredPreset& preset : presets)
+            names.push_back(preset.name);
+    }
+    return names;
+}
+
+std::string suggestion(const std::string& name, const std::vector<std::string>& names)
+{
+    const std::string near = nearestWord(name, names);
+    return near.empty() ? std::string() : " (did you mean '" + near + "'?)";
+}
+
+int deletePreset(const Invocation& q)
 {
     PresetName name;
     if (takePresetName("presets delete", q.name, name) != 0)
@@ -302,14 +272,11 @@ int deletePreset(const PresetRequest& q)
     switch (store.remove(name.name, error)) {
     case StoreResult::Ok:
         return 0;
-    case StoreResult::NotFound: {
-        // The dialog's own message, without the blanks that pad it in its message box.
-        std::string message = presetString(MissingPresetString);
-        while (!message.empty() && message.back() == ' ')
-            message.pop_back();
-        reportError(message + ": " + name.name);
+    case StoreResult::NotFound:
+        reportError("presets delete: no user preset '" + name.name + "'" +
+                    suggestion(name.name, storedNames(store)) +
+                    "; 'oryn3d presets list' shows them");
         return ExitFailure;
-    }
     case StoreResult::Failed:
         break;
     }
@@ -317,7 +284,7 @@ int deletePreset(const PresetRequest& q)
     return ExitFailure;
 }
 
-int exportPreset(const PresetRequest& q)
+int exportPreset(const Invocation& q)
 {
     PresetName name;
     if (takePresetName("presets export", q.name, name) != 0)
@@ -333,7 +300,9 @@ int exportPreset(const PresetRequest& q)
     case StoreResult::Ok:
         break;
     case StoreResult::NotFound:
-        reportError("presets export: no user preset '" + name.name + "'");
+        reportError("presets export: no user preset '" + name.name + "'" +
+                    suggestion(name.name, storedNames(store)) +
+                    "; 'oryn3d presets list' shows them");
         return ExitFailure;
     case StoreResult::Failed:
         reportError(error);
@@ -343,6 +312,13 @@ int exportPreset(const PresetRequest& q)
         reportWarning("user preset '" + preset.name +
                       "' fails its checksum; it is exported as stored, but import refuses it");
 
+    if (q.file == "-") {
+        if (writeFileBytes("-", &preset.block, sizeof preset.block, error) != 0) {
+            reportError(error);
+            return ExitFailure;
+        }
+        return 0;
+    }
     OutputFile file;
     if (file.create(q.file, error) != 0 ||
         writeFileBytes(file.temporary(), &preset.block, sizeof preset.block, error) != 0 ||
@@ -353,45 +329,39 @@ int exportPreset(const PresetRequest& q)
     return 0;
 }
 
-int importPreset(const PresetRequest& q)
+int importPreset(const Invocation& q)
 {
-    std::string bytes;
-    std::string error;
-    if (readFileBytes(q.file, ParamBlockSize, bytes, error) != 0) {
-        reportError(q.file + ": " + error);
-        return ExitFailure;
-    }
+    // A name given is checked before the file is read: an empty one is refused as save does.
+    PresetName given;
+    if (q.nameGiven && takePresetName("presets import", q.name, given) != 0)
+        return ExitUsage;
     ParamBlock block{};
-    if (readParamBlock(bytes.data(), bytes.size(), block) != 0) {
-        reportError(q.file + ": a parameter record is " + std::to_string(ParamBlockSize) +
-                    " bytes; this file " +
-                    (bytes.size() > ParamBlockSize ? std::string("is longer")
-                                                   : "has " + std::to_string(bytes.size())) +
-                    "; nothing was imported");
+    if (readRecordFile(q.file, block, "; nothing was imported") != 0)
         return ExitFailure;
-    }
+    const std::string shown = q.file == "-" ? std::string("standard input") : q.file;
     if (!checksumOk(block)) {
-        reportError(q.file + ": the record's checksum does not match its values; nothing was "
-                             "imported");
+        reportError(shown + ": the record's checksum does not match its values; nothing was "
+                            "imported");
         return ExitFailure;
     }
-
-    const std::string text =
-        q.name.empty() ? std::filesystem::path(q.file).stem().string() : q.name;
+    if (!q.nameGiven && q.file == "-") {
+        reportError("presets import: a record from standard input needs a NAME; " +
+                    helpHint("presets import"));
+        return ExitUsage;
+    }
+    const std::string text = q.nameGiven ? q.name : std::filesystem::path(q.file).stem().string();
     PresetName name;
     if (takePresetName("presets import " + q.file, text, name) != 0)
         return ExitUsage;
+    if (checkNewName("presets import", name, q.force) != 0)
+        return ExitUsage;
     PresetDatabase store;
+    std::string error;
     if (openPresetStore(store, error) != 0 || store.write(name.name, block, error) != 0) {
         reportError(error);
         return ExitFailure;
     }
     return 0;
-}
-
-CLI::Option* addNameArgument(CLI::App& command, std::string& name, const char* help)
-{
-    return command.add_option("NAME", name, help)->type_name("NAME");
 }
 
 } // namespace
@@ -417,75 +387,49 @@ int takePresetName(const std::string& subject, const std::string& text, PresetNa
     return 0;
 }
 
-void addPresetCommands(CLI::App& app, std::function<int()>& run)
+int lookUpPresetName(const std::string& subject, const PresetName& name, PresetDatabase& store,
+                     PresetChoice& choice)
 {
-    auto q = std::make_shared<PresetRequest>();
-    const char* nameHelp = "User preset name: 1 to 19 characters; a leading '>' (as the list "
-                           "shows user presets) and trailing blanks are dropped, a longer name "
-                           "is cut to 19 characters. Names compare without regard to case";
+    std::string error;
+    switch (findPreset(name, store, choice, error)) {
+    case StoreResult::Ok:
+        return 0;
+    case StoreResult::Failed:
+        reportError(subject + ": " + error);
+        return 1;
+    case StoreResult::NotFound:
+        break;
+    }
+    std::vector<std::string> names = storedNames(store);
+    if (!name.userMarked) {
+        const int count = sampleCount(0);
+        for (int k = 1; k <= count; ++k)
+            names.push_back(sampleName(k));
+    }
+    reportError(subject + ": " + (name.userMarked ? "no user preset '" : "no preset '") +
+                name.name + "'" + suggestion(name.name, names) +
+                "; 'oryn3d presets list' shows them");
+    return 2;
+}
 
-    CLI::App* presets = app.add_subcommand(
-        "presets", "Sample and user presets for --preset; user presets are kept in "
-                   "$XDG_CONFIG_HOME/oryn3d/presets.sqlite3 (default ~/.config/oryn3d)");
-    presets->require_subcommand(1);
-    presets->footer("Examples:\n"
-                    "  oryn3d presets list\n"
-                    "  oryn3d presets save Mine --preset Roof --light-boost 60 --with-light\n"
-                    "  oryn3d presets show \">Last Used\"");
-
-    CLI::App* list = presets->add_subcommand(
-        "list", "List the user presets (marked '>', in the order they were first saved, at most "
-                "20 as the dialog lists them), then the sample presets");
-    list->add_flag("--all", q->all, "List every stored user preset, beyond the first 20");
-    list->footer("Example:\n  oryn3d presets list");
-    list->callback([q, &run] { run = [q] { return listPresets(*q); }; });
-
-    CLI::App* show = presets->add_subcommand(
-        "show", "Show every control value of a preset, with its flags, background and checksum");
-    addNameArgument(*show, q->name,
-                    "Preset as the list shows it: a sample, or a user preset (with '>' when it "
-                    "is named like a sample)")
-        ->required();
-    show->footer("Examples:\n  oryn3d presets show Roof\n  oryn3d presets show \">Last Used\"");
-    show->callback([q, &run] { run = [q] { return showPreset(*q); }; });
-
-    CLI::App* save = presets->add_subcommand(
-        "save", "Save the controls as a user preset, replacing one of the same name in its place");
-    addNameArgument(*save, q->name, nameHelp)->required();
-    save->add_flag("--with-background", q->withBackground,
-                   "Save the background colour (\"Save Background Color\"): applying the preset "
-                   "then sets the background to the colour the mode gives now");
-    save->add_flag("--with-light", q->withLight,
-                   "Save the light correction (\"Save Light Correction\"): applying the preset "
-                   "then sets light boost and brightness ratio");
-    addControlOptions(*save, q->controls);
-    save->footer("Example:\n"
-                 "  oryn3d presets save \"Warm Bricks\" --preset \"Front Bricks\" --background "
-                 "foreground --foreground-color 804020 --with-background");
-    save->callback([q, &run] { run = [q] { return savePreset(*q); }; });
-
-    CLI::App* remove = presets->add_subcommand("delete", "Delete a user preset");
-    addNameArgument(*remove, q->name, nameHelp)->required();
-    remove->footer("Example:\n  oryn3d presets delete Mine");
-    remove->callback([q, &run] { run = [q] { return deletePreset(*q); }; });
-
-    CLI::App* exportCommand =
-        presets->add_subcommand("export", "Write a user preset's 64-byte record to a file");
-    addNameArgument(*exportCommand, q->name, nameHelp)->required();
-    exportCommand->add_option("FILE", q->file, "File to write")->type_name("FILE")->required();
-    exportCommand->footer("Example:\n  oryn3d presets export Mine mine.oryn");
-    exportCommand->callback([q, &run] { run = [q] { return exportPreset(*q); }; });
-
-    CLI::App* importCommand = presets->add_subcommand(
-        "import", "Store a 64-byte record from a file (for example from --save-block or export) "
-                  "as a user preset");
-    importCommand->add_option("FILE", q->file, "Record file: exactly 64 bytes, valid checksum")
-        ->type_name("FILE")
-        ->required();
-    addNameArgument(*importCommand, q->name,
-                    "User preset name; default: the file's name without its extension");
-    importCommand->footer("Example:\n  oryn3d presets import mine.oryn \"Mine Again\"");
-    importCommand->callback([q, &run] { run = [q] { return importPreset(*q); }; });
+int runPresetCommand(const Invocation& q)
+{
+    switch (q.command) {
+    case Command::PresetsList:
+        return listPresets(q);
+    case Command::PresetsShow:
+        return showPreset(q);
+    case Command::PresetsSave:
+        return savePreset(q);
+    case Command::PresetsDelete:
+        return deletePreset(q);
+    case Command::PresetsExport:
+        return exportPreset(q);
+    case Command::PresetsImport:
+        return importPreset(q);
+    default:
+        return ExitUsage;
+    }
 }
 
 } // namespace oryn

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include <unistd.h>
 
@@ -25,14 +26,16 @@ struct HostState {
     int32_t rows = 0;
     int32_t planes = 0;
     uint8_t* in = nullptr;   // the source image, rows x columns x planes
-    uint8_t* out = nullptr;  // starts as a copy of the source; receives the result
+    uint8_t* out = nullptr;  // receives the result; the render writes every byte of it
     uint8_t* mask = nullptr; // rows x columns, or null
     bool showProgress = false;
+    const char* progressLabel = "";
+    const std::function<void(int32_t)>* rowsDone = nullptr;
     int drawnPercent = -1; // last percentage drawn, -1 before the first
 };
 HostState hostState;
 
-// Ctrl-C state, shared with the signal handler.
+// Cancel state, shared with the signal handler: the number of the first termination signal.
 volatile sig_atomic_t cancelFlag = 0;
 constexpr int TemporarySlots = 2;
 constexpr size_t TemporaryPathSize = 4096;
@@ -53,7 +56,7 @@ int16_t filterCaseFor(int32_t planes, bool haveMask)
     return haveMask ? 2 : 1;
 }
 
-void onInterrupt(int)
+void onTerminationSignal(int signal)
 {
     if (cancelFlag != 0) {
         // Asked twice: stop now. unlink and _exit are safe in a signal handler.
@@ -61,9 +64,9 @@ void onInterrupt(int)
             if (temporaryPathSet[i] != 0)
                 unlink(temporaryPaths[i]);
         }
-        _exit(CancelExitStatus);
+        _exit(128 + cancelFlag);
     }
-    cancelFlag = 1;
+    cancelFlag = signal;
 }
 
 bool wholeRequestInside(const Rect& rect)
@@ -108,6 +111,8 @@ Boolean abortProc()
 
 void progressProc(int32_t done, int32_t total)
 {
+    if (hostState.rowsDone != nullptr && *hostState.rowsDone)
+        (*hostState.rowsDone)(done);
     if (!hostState.showProgress || total <= 0)
         return;
     int64_t percent = static_cast<int64_t>(done) * 100 / total;
@@ -120,14 +125,16 @@ void progressProc(int32_t done, int32_t total)
     std::memset(bar, '#', static_cast<size_t>(filled));
     std::memset(bar + filled, '.', static_cast<size_t>(ProgressBarWidth - filled));
     bar[ProgressBarWidth] = '\0';
-    std::fprintf(stderr, "\rrendering [%s] %3d%%", bar, static_cast<int>(percent));
+    std::fprintf(stderr, "\r%srendering [%s] %3d%%", hostState.progressLabel, bar,
+                 static_cast<int>(percent));
     std::fflush(stderr);
 }
 
 void clearProgress()
 {
     if (hostState.drawnPercent >= 0) {
-        std::fprintf(stderr, "\r%*s\r", ProgressBarWidth + 18, "");
+        const int labelWidth = static_cast<int>(std::strlen(hostState.progressLabel));
+        std::fprintf(stderr, "\r%*s\r", labelWidth + ProgressBarWidth + 18, "");
         std::fflush(stderr);
     }
     hostState.drawnPercent = -1;
@@ -150,8 +157,8 @@ void setColor(FilterColor& color, RGBColor& wide, uint32_t word)
 }
 
 // A zeroed full-size record describing the image, with the host's callbacks, and the host state
-// pointing at the image, a fresh output copy and the mask.
-std::unique_ptr<FilterRecord> makeRecord(const HostImage& host, std::vector<uint8_t>& out)
+// pointing at the image, the output buffer and the mask.
+std::unique_ptr<FilterRecord> makeRecord(const HostImage& host, uint8_t* out)
 {
     std::unique_ptr<FilterRecord> record(new FilterRecord());
     FilterRecord& r = *record;
@@ -176,7 +183,6 @@ std::unique_ptr<FilterRecord> makeRecord(const HostImage& host, std::vector<uint
     r.filterCase = filterCaseFor(image.bands, host.mask != nullptr);
     r.depth = 8;
 
-    out = image.pixels;
     hostState = HostState();
     hostState.record = record.get();
     hostState.columns = image.width;
@@ -184,30 +190,58 @@ std::unique_ptr<FilterRecord> makeRecord(const HostImage& host, std::vector<uint
     hostState.planes = image.bands;
     // The filter only reads the source and the mask; the record's pointers are not const.
     hostState.in = const_cast<uint8_t*>(image.pixels.data());
-    hostState.out = out.data();
+    hostState.out = out;
     hostState.mask =
         host.mask != nullptr ? const_cast<uint8_t*>(host.mask->pixels.data()) : nullptr;
     hostState.showProgress = host.showProgress;
+    hostState.progressLabel = host.progressLabel.c_str();
+    hostState.rowsDone = &host.rowsDone;
     return record;
+}
+
+// The final render on `threads` threads (0 = every core). This is the one place where the
+// thread count reaches the render; replayBlock renders on the calling thread today.
+int16_t renderFinalImage(FilterRecord* record, ParamBlock& block, int threads)
+{
+    static_cast<void>(threads);
+    return replayBlock(record, block);
 }
 
 } // namespace
 
 void installCancelHandler()
 {
+    // Every signal whose default action ends the process, besides the faults (SIGSEGV, ...)
+    // that signal a bug rather than a request to stop.
+    std::vector<int> signals = {SIGINT,    SIGTERM, SIGHUP,  SIGQUIT, SIGPIPE,
+                                SIGALRM,   SIGUSR1, SIGUSR2, SIGXCPU, SIGXFSZ,
+                                SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGSTKFLT};
+    for (int s = SIGRTMIN; s <= SIGRTMAX; ++s)
+        signals.push_back(s);
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
+    action.sa_handler = onTerminationSignal;
+    sigfillset(&action.sa_mask);
     // Restarted system calls keep file reads and writes of image libraries intact; the work
     // notices the request at its next abortProc or check.
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
+    for (int s : signals) {
+        struct sigaction previous;
+        // A signal ignored by whoever started us (nohup, a shell's trap '' ...) stays ignored.
+        if (sigaction(s, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
+            continue;
+        sigaction(s, &action, nullptr);
+    }
 }
 
 bool cancelRequested()
 {
     return cancelFlag != 0;
+}
+
+int cancelExitStatus()
+{
+    return 128 + (cancelFlag != 0 ? cancelFlag : SIGINT);
 }
 
 int registerTemporaryFile(const char* path)
@@ -232,25 +266,29 @@ void unregisterTemporaryFile(int slot)
 
 int16_t renderImage(const HostImage& host, ParamBlock& block, Raster& result)
 {
-    std::vector<uint8_t> out;
-    std::unique_ptr<FilterRecord> record = makeRecord(host, out);
-    const int16_t status = replayBlock(record.get(), block);
+    // Left unfilled: the render's background pass writes every byte before anything else.
+    const Raster& image = *host.image;
+    const bool allocated = result.width == image.width && result.height == image.height &&
+                           result.bands == image.bands && result.pixels.data() != nullptr;
+    if (!allocated && result.allocate(image.width, image.height, image.bands) != 0)
+        return memFullErr;
+    std::unique_ptr<FilterRecord> record = makeRecord(host, result.pixels.data());
+    const int16_t status = renderFinalImage(record.get(), block, host.threads);
     clearProgress();
     hostState = HostState();
-    if (status != noErr)
-        return status;
-    result.width = host.image->width;
-    result.height = host.image->height;
-    result.bands = host.image->bands;
-    result.pixels = std::move(out);
-    return noErr;
+    if (status == noErr && host.rowsDone)
+        host.rowsDone(image.height);
+    return status;
 }
 
 int16_t renderPreview(const HostImage& host, ParamBlock& block, const ControlState& controls,
                       Raster& result)
 {
-    std::vector<uint8_t> scratch;
-    std::unique_ptr<FilterRecord> record = makeRecord(host, scratch);
+    // The preview's reduction works through an image-sized scratch area in place of the output.
+    Raster scratch;
+    if (scratch.allocate(host.image->width, host.image->height, host.image->bands) != 0)
+        return memFullErr;
+    std::unique_ptr<FilterRecord> record = makeRecord(host, scratch.pixels.data());
     FilterRecord& r = *record;
     // The run set-up the dialog starts from: planes capped at 4, a background mode the image
     // cannot show lowered, the background colour resolved for the image.
@@ -274,10 +312,8 @@ int16_t renderPreview(const HostImage& host, ParamBlock& block, const ControlSta
         return status;
 
     // The preview buffer holds blue, green, red; files hold red, green, blue.
-    result.width = PreviewSize;
-    result.height = PreviewSize;
-    result.bands = 3;
-    result.pixels.resize(static_cast<size_t>(PreviewSize) * PreviewRowBytes);
+    if (result.allocate(PreviewSize, PreviewSize, 3) != 0)
+        return memFullErr;
     const uint8_t* bgr = buffers->previewImage;
     uint8_t* rgb = result.pixels.data();
     for (size_t i = 0; i < result.pixels.size(); i += 3) {

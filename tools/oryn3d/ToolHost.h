@@ -4,13 +4,16 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string>
 
 #include "params/ParamBlock.h"
 #include "tools/oryn3d/Raster.h"
 
 namespace oryn {
 
-// Exit status of a run stopped with Ctrl-C (128 + SIGINT), as shells report it.
+// Exit status of a run stopped with Ctrl-C (128 + SIGINT), as shells report it; another
+// termination signal N ends the run with 128 + N.
 constexpr int CancelExitStatus = 130;
 
 // What the host holds for one run.
@@ -20,14 +23,24 @@ struct HostImage {
     uint32_t foreColor = 0;        // colour words: byte 0 red, 1 green, 2 blue
     uint32_t backColor = 0;
     bool showProgress = false; // draw a progress bar on stderr during the final render
+    std::string progressLabel; // shown before the bar, for example "[3/50] photo.jpg"
+    int threads = 0;           // threads for the final render, 0 = every core
+    // Told during the final render how many top rows of the output are final (the engine
+    // reports the row it starts next; every row above it is written), and at the end all.
+    std::function<void(int32_t)> rowsDone;
 };
 
-// Installs the Ctrl-C handler: the first Ctrl-C asks the running work to stop (abortProc answers
-// 1 from then on); a second one removes the registered temporary file and ends the process.
+// Installs the handler of every termination signal the process can catch (Ctrl-C, SIGTERM from
+// kill or timeout, SIGHUP from a closed terminal, SIGQUIT, SIGPIPE, ...), except those it
+// inherited as ignored: the first asks the running work to stop (abortProc answers 1 from then
+// on); a second one removes the registered temporary files and ends the process at once.
 void installCancelHandler();
 
-// True once Ctrl-C has been pressed.
+// True once a termination signal has arrived.
 bool cancelRequested();
+
+// The exit status for the signal that stopped the run: 128 + its number.
+int cancelExitStatus();
 
 // Registers a file that a second Ctrl-C removes before ending the process (two at most). The
 // text is copied. Returns the slot to unregister, or -1 when it was not registered.
@@ -35,7 +48,8 @@ int registerTemporaryFile(const char* path);
 void unregisterTemporaryFile(int slot);
 
 // The final render of `block` over the whole image, exactly as the plug-in's silent replay runs
-// it. `result` receives the filtered image. Returns noErr, userCanceledErr after Ctrl-C, or the
+// it. `result` receives the filtered image; it is allocated unless the caller already allocated
+// it at the image's size. Returns noErr, userCanceledErr after Ctrl-C, or the
 // render's error code.
 int16_t renderImage(const HostImage& host, ParamBlock& block, Raster& result);
 

@@ -39,6 +39,45 @@ bool isContinuationByte(char c)
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
 }
 
+// Well-formed UTF-8: lead bytes followed by the right number of continuation bytes, no overlong
+// forms, no surrogates, nothing above U+10FFFF.
+bool isValidUtf8(const std::string& text)
+{
+    size_t at = 0;
+    while (at < text.size()) {
+        const unsigned char lead = static_cast<unsigned char>(text[at]);
+        size_t length = 0;
+        uint32_t point = 0;
+        if (lead < 0x80) {
+            ++at;
+            continue;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+            point = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            point = lead & 0x0F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            point = lead & 0x07;
+        } else {
+            return false;
+        }
+        if (at + length > text.size())
+            return false;
+        for (size_t i = 1; i < length; ++i) {
+            if (!isContinuationByte(text[at + i]))
+                return false;
+            point = point << 6 | (static_cast<unsigned char>(text[at + i]) & 0x3F);
+        }
+        if ((length == 3 && point < 0x800) || (length == 4 && point < 0x10000) ||
+            (point >= 0xD800 && point <= 0xDFFF) || point > 0x10FFFF)
+            return false;
+        at += length;
+    }
+    return true;
+}
+
 } // namespace
 
 int presetNameFrom(const std::string& text, PresetName& result, std::string& error)
@@ -56,13 +95,22 @@ int presetNameFrom(const std::string& text, PresetName& result, std::string& err
             return 1;
         }
     }
-    if (made.name.size() > PresetNameMax) {
-        size_t length = PresetNameMax;
-        while (length > 0 && isContinuationByte(made.name[length]))
-            --length;
-        made.name.resize(length);
-        made.cut = true;
-        trimTrailingBlanks(made.name);
+    if (!isValidUtf8(made.name)) {
+        error = "a preset name must be UTF-8 text";
+        return 1;
+    }
+    // The limit counts characters, so the cut falls between two of them.
+    size_t characters = 0;
+    for (size_t at = 0; at < made.name.size(); ++at) {
+        if (isContinuationByte(made.name[at]))
+            continue;
+        if (characters == PresetNameMax) {
+            made.name.resize(at);
+            made.cut = true;
+            trimTrailingBlanks(made.name);
+            break;
+        }
+        ++characters;
     }
     if (made.name.empty()) {
         error = "a preset name needs at least one character besides a leading '>' and blanks";
@@ -85,32 +133,25 @@ bool isLastUsedName(const std::string& name)
     return true;
 }
 
-int findPreset(const PresetName& name, PresetDatabase& store, PresetChoice& choice,
-               std::string& error)
+StoreResult findPreset(const PresetName& name, PresetDatabase& store, PresetChoice& choice,
+                       std::string& error)
 {
     if (!name.userMarked) {
         const int sample = findSample(name.name);
         if (sample != 0) {
             choice = PresetChoice();
             choice.sample = sample;
-            return 0;
+            return StoreResult::Ok;
         }
     }
     StoredPreset stored;
-    switch (store.read(name.name, stored, error)) {
-    case StoreResult::Ok:
+    const StoreResult result = store.read(name.name, stored, error);
+    if (result == StoreResult::Ok) {
         choice = PresetChoice();
         choice.kind = PresetChoice::Kind::User;
         choice.stored = stored;
-        return 0;
-    case StoreResult::NotFound:
-        error = (name.userMarked ? "no user preset '" : "no sample or user preset '") + name.name +
-                "'; 'oryn3d presets list' shows them";
-        return 1;
-    case StoreResult::Failed:
-        break;
     }
-    return 1;
+    return result;
 }
 
 int applyPresetChoice(const PresetChoice& choice, ControlState& controls, int32_t planesUsed,

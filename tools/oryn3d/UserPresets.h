@@ -21,9 +21,9 @@ struct PresetName {
     bool cut = false;        // the text was longer than PresetNameMax and was cut
 };
 
-// Removes a leading ">" and trailing blanks, cuts the rest to PresetNameMax bytes (never inside a
-// UTF-8 character) and removes blanks the cut leaves at the end. Returns 0, or 1 with a reason
-// when nothing is left or the text holds a control character.
+// Removes a leading ">" and trailing blanks, cuts the rest to PresetNameMax characters (UTF-8
+// code points, so never inside one) and removes blanks the cut leaves at the end. Returns 0, or 1
+// with a reason when nothing is left, or the text holds a control character or is not UTF-8.
 int presetNameFrom(const std::string& text, PresetName& result, std::string& error);
 
 // True for the name of the last-used record, "Last Used" in any case.
@@ -38,9 +38,10 @@ struct PresetChoice {
 
 // Looks a name up as the preset list shows it: ">NAME" is the user preset NAME; a bare name is the
 // sample of that name, else the user preset of that name (so a user preset named like a sample
-// needs the ">"). Names compare without regard to case. Returns 0, or 1 with a reason.
-int findPreset(const PresetName& name, PresetDatabase& store, PresetChoice& choice,
-               std::string& error);
+// needs the ">"). Names compare without regard to ASCII case. Returns Ok, NotFound, or Failed with
+// a reason naming the store.
+StoreResult findPreset(const PresetName& name, PresetDatabase& store, PresetChoice& choice,
+                       std::string& error);
 
 // Applies a preset to the controls as the dialog's preset list does: a sample sets the cell
 // shape; a user preset is applied by its flags, with the background resolved for an image of
