@@ -1,6 +1,8 @@
 // Definitions of the controls' module-wide state, with their values at load.
 #include "controls/ControlsState.h"
 
+#include "controls/RunState.h"
+
 namespace oryn {
 
 HWND dialogWindow = nullptr;
@@ -12,5 +14,25 @@ int32_t restartCount = 0;
 int32_t popupResult = 0;
 Box popupRows[4] = {};
 FilterRecord* popupRecord = nullptr;
+
+ControlState dialogControlState()
+{
+    ControlState state{};
+    if (button != nullptr)
+        state.faceMode = button->state;
+    for (int i = 0; i < PadCount; ++i) {
+        if (pads[i] == nullptr)
+            continue;
+        state.padX[i] = pads[i]->x;
+        state.padY[i] = pads[i]->y;
+    }
+    state.stretchDouble = stretchDouble;
+    state.antialias = antialias;
+    state.currentMode = currentMode;
+    state.currentFlags = currentFlags;
+    state.resolvedColor = resolvedColor;
+    state.pickerColor = pickerColor;
+    return state;
+}
 
 } // namespace oryn

@@ -41,4 +41,9 @@ extern Box popupRows[4];
 // The host record whose colours the popup shows, for as long as the popup is open.
 extern FilterRecord* popupRecord;
 
+// The controls as the dialog shows them, for packParams and the preview render: the pads, the
+// G-Shading state, "x2", Antialiasing, the background mode and colours and the preset flags. The
+// pad fields stay 0 before the pads exist.
+ControlState dialogControlState();
+
 } // namespace oryn

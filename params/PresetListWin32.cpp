@@ -26,23 +26,6 @@ void listText(int id, char* text)
         text[marker > text ? marker - text - 1 : 0] = '\0';
 }
 
-ControlState currentControls()
-{
-    ControlState state{};
-    for (int i = 0; i < PadCount; ++i) {
-        state.padX[i] = pads[i]->x;
-        state.padY[i] = pads[i]->y;
-    }
-    state.faceMode = button->state;
-    state.stretchDouble = stretchDouble;
-    state.antialias = antialias;
-    state.currentMode = currentMode;
-    state.currentFlags = currentFlags;
-    state.resolvedColor = resolvedColor;
-    state.pickerColor = pickerColor;
-    return state;
-}
-
 } // namespace
 
 void fillPresetList(HWND dialog, int listId, int saveMode)
@@ -83,7 +66,7 @@ void applyPreset(int32_t n, const ParamContext& context)
     if (!borrowed)
         acquireControlDc();
 
-    ControlState state = currentControls();
+    ControlState state = dialogControlState();
     if (n < presetList.userPresetCount) {
         char name[PresetNameCapacity] = "";
         // A value that is no 64-byte record is as damaged as one whose checksum fails: the block

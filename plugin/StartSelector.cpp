@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "controls/ControlsState.h"
 #include "params/ParamBlock.h"
 #include "params/PresetStore.h"
 #include "plugin/FinalRender.h"

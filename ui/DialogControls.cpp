@@ -146,27 +146,6 @@ void drawDialogControls(Canvas& dc, XYPad* const (&pads)[PadCount], TriStateButt
     drawIfActive(dc, *pads[7], fullRedraw);
 }
 
-void readControls(XYPad* const (&pads)[PadCount], const TriStateButton& button,
-                  ControlState& state)
-{
-    for (int i = 0; i < PadCount; ++i) {
-        state.padX[i] = pads[i]->x;
-        state.padY[i] = pads[i]->y;
-    }
-    state.faceMode = button.state;
-}
-
-void writeControls(Canvas& dc, const ControlState& state, XYPad* const (&pads)[PadCount],
-                   TriStateButton& button)
-{
-    for (int i = 0; i < PadCount; ++i) {
-        pads[i]->erase(dc);
-        pads[i]->x = state.padX[i];
-        pads[i]->y = state.padY[i];
-    }
-    button.state = state.faceMode;
-}
-
 bool mouseInRect(uint32_t position, const Box& rect)
 {
     const int32_t x = static_cast<int32_t>(position & 0xFFFF);

@@ -39,14 +39,6 @@ void releaseDialogControls(XYPad* (&pads)[PadCount], TriStateButton*& button);
 void drawDialogControls(Canvas& dc, XYPad* const (&pads)[PadCount], TriStateButton& button,
                         const DialogRects& rects, int fullRedraw);
 
-// Copies the pad values and the button state into `state` (other fields untouched).
-void readControls(XYPad* const (&pads)[PadCount], const TriStateButton& button,
-                  ControlState& state);
-
-// Sets the pads and the button from `state`, erasing every pad marker at its old place first.
-void writeControls(Canvas& dc, const ControlState& state, XYPad* const (&pads)[PadCount],
-                   TriStateButton& button);
-
 // True when the packed mouse position (x low 16 bits, y high 16 bits, both unsigned) lies strictly
 // inside the rectangle on all four sides.
 bool mouseInRect(uint32_t position, const Box& rect);

@@ -338,20 +338,6 @@ void command(HWND dialog, WPARAM wParam)
 
 } // namespace
 
-ControlState dialogControlState()
-{
-    ControlState state{};
-    if (button != nullptr && pads[0] != nullptr)
-        readControls(pads, *button, state);
-    state.stretchDouble = stretchDouble;
-    state.antialias = antialias;
-    state.currentMode = currentMode;
-    state.currentFlags = currentFlags;
-    state.resolvedColor = resolvedColor;
-    state.pickerColor = pickerColor;
-    return state;
-}
-
 int errorBox(HINSTANCE instance, int id, HWND owner, UINT style)
 {
     char text[PresetStringSize];

@@ -37,10 +37,6 @@ extern HDC previewDc;                 // memory context holding previewBitmap
 // The dialog procedure of "SAMPLES".
 INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-// The controls as the dialog shows them, for packParams: pads, G-Shading, "x2", Antialiasing,
-// the background mode and colours and the preset flags.
-ControlState dialogControlState();
-
 // Shows string `id` of the module (at most 59 characters) in a message box with the caption
 // "ERROR". Returns the message box's result.
 int errorBox(HINSTANCE instance, int id, HWND owner, UINT style);

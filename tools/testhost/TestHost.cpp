@@ -1252,15 +1252,21 @@ ORYN_CALLED_BACK BOOL CALLBACK collectStaticText(HWND child, LPARAM context)
     return TRUE;
 }
 
-ORYN_CALLED_BACK BOOL CALLBACK visitTopWindow(HWND window, LPARAM context)
+// A visible dialog or message box of this process.
+bool isOwnDialog(HWND window)
 {
-    auto& closer = *reinterpret_cast<Closer*>(context);
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
     char className[32] = {};
     GetClassNameA(window, className, sizeof className);
-    if (process != GetCurrentProcessId() || !IsWindowVisible(window) ||
-        std::strcmp(className, "#32770") != 0)
+    return process == GetCurrentProcessId() && IsWindowVisible(window) &&
+           std::strcmp(className, "#32770") == 0;
+}
+
+ORYN_CALLED_BACK BOOL CALLBACK visitTopWindow(HWND window, LPARAM context)
+{
+    auto& closer = *reinterpret_cast<Closer*>(context);
+    if (!isOwnDialog(window))
         return TRUE;
 
     DWORD now = GetTickCount();
@@ -1348,12 +1354,7 @@ ORYN_CALLED_BACK BOOL CALLBACK mapChild(HWND child, LPARAM context)
 ORYN_CALLED_BACK BOOL CALLBACK mapTopWindow(HWND window, LPARAM context)
 {
     auto& mapper = *reinterpret_cast<Mapper*>(context);
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    char className[32] = {};
-    GetClassNameA(window, className, sizeof className);
-    if (process != GetCurrentProcessId() || !IsWindowVisible(window) ||
-        std::strcmp(className, "#32770") != 0)
+    if (!isOwnDialog(window))
         return TRUE;
     mapper.alive.push_back(window);
     for (HWND seen : mapper.mapped)
