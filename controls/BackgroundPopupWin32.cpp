@@ -1,8 +1,8 @@
 // The background popup's window side and the main dialog's handling of its answer.
-#include "controls/BackgroundPopup.h"
+#include "controls/BackgroundPopupWin32.h"
 
 #include "controls/BackgroundChoice.h"
-#include "controls/ControlsState.h"
+#include "controls/ControlsStateWin32.h"
 #include "controls/RunState.h"
 #include "controls/Win32Canvas.h"
 #include "host/RunSetup.h"

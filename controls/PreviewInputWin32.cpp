@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "controls/ControlsState.h"
+#include "controls/ControlsStateWin32.h"
 #include "controls/Win32Canvas.h"
 #include "host/HostApi.h"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "Resource.h"
-#include "controls/ControlsState.h"
+#include "controls/ControlsStateWin32.h"
 #include "controls/PreviewInput.h"
 #include "controls/RunState.h"
 #include "controls/Win32Canvas.h"

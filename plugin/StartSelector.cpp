@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "controls/ControlsState.h"
+#include "controls/ControlsStateWin32.h"
 #include "params/ParamBlock.h"
 #include "params/PresetStore.h"
 #include "plugin/FinalRender.h"

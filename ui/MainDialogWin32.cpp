@@ -7,8 +7,8 @@
 
 #include "Resource.h"
 #include "Version.h"
-#include "controls/BackgroundPopup.h"
-#include "controls/ControlsState.h"
+#include "controls/BackgroundPopupWin32.h"
+#include "controls/ControlsStateWin32.h"
 #include "controls/PreviewInput.h"
 #include "controls/RunState.h"
 #include "controls/Win32Canvas.h"

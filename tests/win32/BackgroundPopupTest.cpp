@@ -13,8 +13,8 @@
 
 #include "WindowTestSupport.h"
 #include "controls/BackgroundChoice.h"
-#include "controls/BackgroundPopup.h"
-#include "controls/ControlsState.h"
+#include "controls/BackgroundPopupWin32.h"
+#include "controls/ControlsStateWin32.h"
 #include "controls/RasterCanvas.h"
 #include "controls/RunState.h"
 #include "host/ColorWord.h"

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "WindowTestSupport.h"
-#include "controls/ControlsState.h"
+#include "controls/ControlsStateWin32.h"
 #include "controls/PreviewInput.h"
 #include "controls/RasterCanvas.h"
 #include "controls/TriStateButton.h"

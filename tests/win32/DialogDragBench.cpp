@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "FakeHost.h"
-#include "controls/ControlsState.h"
+#include "controls/ControlsStateWin32.h"
 #include "controls/RunState.h"
 #include "params/PresetStore.h"
 #include "plugin/FinalRender.h"

@@ -17,7 +17,7 @@
 
 #include "FakeHost.h"
 #include "Resource.h"
-#include "controls/ControlsState.h"
+#include "controls/ControlsStateWin32.h"
 #include "controls/RunState.h"
 #include "params/PresetList.h"
 #include "params/PresetStore.h"

@@ -10,7 +10,7 @@
 
 #include "FakeHost.h"
 #include "WindowTestSupport.h"
-#include "controls/ControlsState.h"
+#include "controls/ControlsStateWin32.h"
 #include "controls/PreviewInput.h"
 #include "controls/RunState.h"
 #include "controls/Win32Canvas.h"

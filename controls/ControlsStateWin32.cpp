@@ -1,5 +1,5 @@
 // Definitions of the controls' module-wide state, with their values at load.
-#include "controls/ControlsState.h"
+#include "controls/ControlsStateWin32.h"
 
 #include "controls/RunState.h"
 

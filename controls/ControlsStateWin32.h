@@ -1,7 +1,7 @@
 // Module-wide state of the main dialog's windowless controls and of the input handling during a
 // preview render, alive from load to unload. The main dialog creates the pads and the button,
 // creates the font and stores its window here; the routines of PreviewInput.h and
-// BackgroundPopup.h use them.
+// BackgroundPopupWin32.h use them.
 #pragma once
 
 #include <windows.h>
