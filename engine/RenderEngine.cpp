@@ -6,6 +6,8 @@
 // The callers' side of the contract is stated with the declaration in RenderEngine.h.
 #include "engine/RenderEngine.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -22,6 +24,7 @@
 #endif
 
 #include "engine/RenderMath.h"
+#include "engine/WorkerThreads.h"
 #include "host/HostApi.h"
 
 namespace oryn {
@@ -204,22 +207,31 @@ struct Frame {
     double fill[3];   // fill bytes as doubles
 };
 
-// Pass 1: the background, over the fill rectangle. A row's bytes depend on the row only
-// through the checkerboard, whose pattern repeats every 8 rows, so rows after the first (or the
-// first 8) are copies, when the fill writes every byte of a pixel (up to 4 bytes).
-void fillBackground(const RenderSetup& s, const Frame& f)
+// Pass 1: the background, over the rows [y0, y1) of the fill rectangle. A row's bytes depend on
+// the row only through the checkerboard, whose rows repeat every 8 rows and are alike in runs of
+// 4, so a row is a copy of an earlier row of the same range when the fill writes every byte of
+// a pixel (up to 4 bytes).
+void fillBackground(const RenderSetup& s, const Frame& f, int32_t y0, int32_t y1)
 {
-    if (s.fillLeft >= s.fillRight || s.fillTop >= s.fillBottom) {
+    const int32_t begin = std::max(y0, s.fillTop);
+    const int32_t end = std::min(y1, s.fillBottom);
+    if (s.fillLeft >= s.fillRight || begin >= end) {
         return;
     }
     const int32_t bpp = f.bpp;
     const int32_t channels = s.channels;
     const size_t rowLength = size_t(int64_t(s.fillRight) - s.fillLeft) * size_t(bpp);
-    const int64_t period = bpp > 4 ? INT64_MAX : (s.fillMode == 1 ? 8 : 1);
-    for (int32_t y = s.fillTop; y < s.fillBottom; ++y) {
+    for (int32_t y = begin; y < end; ++y) {
         uint8_t* px = f.dst + ptrdiff_t(y) * f.dstRowBytes + ptrdiff_t(s.fillLeft) * bpp;
-        if (int64_t(y) - s.fillTop >= period) {
-            std::memmove(px, px - ptrdiff_t(period) * f.dstRowBytes, rowLength);
+        const int64_t above = int64_t(y) - begin; // rows of the range above this one
+        int64_t back = 0;                         // distance to a row with the same bytes
+        if (bpp <= 4 && s.fillMode != 1) {
+            back = above >= 1 ? 1 : 0;
+        } else if (bpp <= 4) {
+            back = above >= 8 ? 8 : (above >= 1 && (y & 3) != 0 ? 1 : 0);
+        }
+        if (back != 0) {
+            std::memmove(px, px - ptrdiff_t(back) * f.dstRowBytes, rowLength);
             continue;
         }
         if (s.fillMode == 1) {
@@ -889,6 +901,28 @@ void renderGroupFor(const RenderSetup& s, const Frame& f, bool masked, int32_t y
     }
 }
 
+// Renders rows y0 .. y1 - 1 of one group with the instance that fits the call.
+void renderRows(const RenderSetup& s, const Frame& f, bool masked, int32_t y0, int32_t y1)
+{
+    if (s.mapsNothing) {
+        return;
+    }
+    if (f.bpp == 3) {
+        renderGroupFor<3>(s, f, masked, y0, y1);
+    } else if (f.bpp == 4) {
+        renderGroupFor<4>(s, f, masked, y0, y1);
+    } else {
+        renderGroupFor<0>(s, f, masked, y0, y1);
+    }
+}
+
+// First row after the group that starts at row y0: the next row numbered 7 mod 8 (y0 + 8 when
+// y0 is one).
+inline int64_t groupEnd(int64_t y0)
+{
+    return y0 + 1 + ((6 - (y0 & 7)) & 7);
+}
+
 // The renderer's roundings assume the default floating-point mode: round to nearest, no
 // flushing of tiny values to zero, exceptions masked. A host may run with another one, so the
 // render runs in the default mode and the host's mode is back for every callback and on return.
@@ -920,6 +954,68 @@ private:
 #endif
 };
 
+// A render whose pass 2 is shared among threads. Rows are handed out a group at a time, in
+// order, to whichever thread asks next; each group's rows get their background just before they
+// are rendered, by the same thread. Only the calling thread calls progress: before each group it
+// takes, with the top row plus the number of rows finished so far, a number that only rises.
+// A non-zero result stops every thread before its next group; the groups nobody took then get
+// their background, and the render returns the result.
+struct SharedRender {
+    const RenderSetup* s;
+    const Frame* f;
+    bool masked;
+    bool fillEach;    // each group gets its background from the thread that renders it
+    int64_t firstEnd; // end of group 0; group g >= 1 starts at firstEnd + 8 (g - 1)
+    int64_t groups;
+    std::atomic<int64_t> next{0};
+    std::atomic<int64_t> rowsDone{0};
+    std::atomic<bool> stop{false};
+
+    int32_t groupTop(int64_t g) const { return g == 0 ? f->top : int32_t(firstEnd + 8 * (g - 1)); }
+    int32_t groupBottom(int64_t g) const
+    {
+        return int32_t(std::min<int64_t>(firstEnd + 8 * g, f->bottom));
+    }
+
+    // Takes and renders one group. Returns false when none is left.
+    bool renderNext()
+    {
+        const int64_t g = next.fetch_add(1);
+        if (g >= groups) {
+            return false;
+        }
+        const int32_t y0 = groupTop(g), y1 = groupBottom(g);
+        if (fillEach) {
+            fillBackground(*s, *f, y0, y1);
+        }
+        renderRows(*s, *f, masked, y0, y1);
+        rowsDone.fetch_add(int64_t(y1) - y0);
+        return true;
+    }
+
+    // The groups that no thread took, after a stop.
+    void fillUntaken()
+    {
+        if (!fillEach) {
+            return;
+        }
+        for (int64_t g = std::min(next.load(), groups); g < groups; ++g) {
+            fillBackground(*s, *f, groupTop(g), groupBottom(g));
+        }
+    }
+};
+
+// A worker's whole life: the default floating-point mode, then groups until none is left or the
+// calling thread says stop.
+ORYN_ALIGN_STACK
+void renderWorker(void* arg, int32_t)
+{
+    SharedRender& shared = *static_cast<SharedRender*>(arg);
+    FloatMode floatMode;
+    while (!shared.stop.load(std::memory_order_relaxed) && shared.renderNext()) {
+    }
+}
+
 } // namespace
 
 ORYN_ALIGN_STACK
@@ -931,6 +1027,24 @@ int32_t RenderEngine(const ParamContext* context, int32_t cellHeight, int32_t ce
                      int32_t maskRowBytes, const uint8_t* previewAlpha, int32_t rowOffset,
                      float srcOffsetY, int32_t colOffset, float srcOffsetX, int32_t renderFlags,
                      uint32_t fillColor, int32_t bytesPerPixel, RenderProgress progress)
+{
+    return RenderEngine(context, cellHeight, cellWidth, skewX, skewY, lightV, lightH, shading,
+                        toneFloor, brightnessBoost, bevel, faceMode, left, top, right, bottom, src,
+                        srcRowBytes, dst, dstRowBytes, mask, maskRowBytes, previewAlpha, rowOffset,
+                        srcOffsetY, colOffset, srcOffsetX, renderFlags, fillColor, bytesPerPixel,
+                        progress, 1);
+}
+
+ORYN_ALIGN_STACK
+int32_t RenderEngine(const ParamContext* context, int32_t cellHeight, int32_t cellWidth,
+                     int32_t skewX, int32_t skewY, int32_t lightV, int32_t lightH, int32_t shading,
+                     int32_t toneFloor, int32_t brightnessBoost, float bevel, int32_t faceMode,
+                     int32_t left, int32_t top, int32_t right, int32_t bottom, const uint8_t* src,
+                     int32_t srcRowBytes, uint8_t* dst, int32_t dstRowBytes, const uint8_t* mask,
+                     int32_t maskRowBytes, const uint8_t* previewAlpha, int32_t rowOffset,
+                     float srcOffsetY, int32_t colOffset, float srcOffsetX, int32_t renderFlags,
+                     uint32_t fillColor, int32_t bytesPerPixel, RenderProgress progress,
+                     int32_t threads)
 {
     if (bytesPerPixel < 1) {
         return 0;
@@ -974,34 +1088,75 @@ int32_t RenderEngine(const ParamContext* context, int32_t cellHeight, int32_t ce
     }
     const bool masked = haveMask && mask != nullptr;
 
-    fillBackground(s, f);
-
-    // Pass 2, a group of rows at a time; progress is asked before each row numbered 7 mod 8.
-    int32_t y0 = top;
-    while (y0 < bottom) {
-        if ((y0 & 7) == 7 && progress != nullptr) {
-            floatMode.useHost();
-            const int32_t result = progress(context, y0, bottom);
-            floatMode.useDefault();
-            if ((result & 0xFFFF) != 0) {
-                return result;
-            }
-        }
-        // The group ends before the next row numbered 7 mod 8 (y0 + 8 when y0 is one).
-        const int64_t next = int64_t(y0) + 1 + ((6 - (int64_t(y0) & 7)) & 7);
-        const int32_t y1 = next < int64_t(bottom) ? int32_t(next) : bottom;
-        if (!s.mapsNothing) {
-            if (bytesPerPixel == 3) {
-                renderGroupFor<3>(s, f, masked, y0, y1);
-            } else if (bytesPerPixel == 4) {
-                renderGroupFor<4>(s, f, masked, y0, y1);
-            } else {
-                renderGroupFor<0>(s, f, masked, y0, y1);
-            }
-        }
-        y0 = y1;
+    // Rows in groups: group 0 runs from the top to the first row numbered 7 mod 8, every later
+    // group holds 8 rows from such a row on.
+    const int64_t firstEnd = groupEnd(top);
+    const int64_t groups =
+        top >= bottom ? 0 : (firstEnd >= bottom ? 1 : 1 + (int64_t(bottom) - firstEnd + 7) / 8);
+    if (threads > MaxRenderThreads) {
+        threads = MaxRenderThreads;
     }
-    return 0;
+    if (int64_t(threads) > groups) {
+        threads = int32_t(groups);
+    }
+
+    if (threads <= 1 || s.mapsNothing) {
+        fillBackground(s, f, s.fillTop, s.fillBottom);
+        // Pass 2, a group of rows at a time; progress is asked before each row numbered 7 mod 8.
+        int32_t y0 = top;
+        while (y0 < bottom) {
+            if ((y0 & 7) == 7 && progress != nullptr) {
+                floatMode.useHost();
+                const int32_t result = progress(context, y0, bottom);
+                floatMode.useDefault();
+                if ((result & 0xFFFF) != 0) {
+                    return result;
+                }
+            }
+            const int64_t next = groupEnd(y0);
+            const int32_t y1 = next < int64_t(bottom) ? int32_t(next) : bottom;
+            renderRows(s, f, masked, y0, y1);
+            y0 = y1;
+        }
+        return 0;
+    }
+
+    SharedRender shared;
+    shared.s = &s;
+    shared.f = &f;
+    shared.masked = masked;
+    // The host's fill rectangle is the render rectangle, whose groups cover it; the preview's
+    // square is filled whole first.
+    shared.fillEach = s.hostOutput;
+    shared.firstEnd = firstEnd;
+    shared.groups = groups;
+    if (!shared.fillEach) {
+        fillBackground(s, f, s.fillTop, s.fillBottom);
+    }
+    int32_t result = 0;
+    {
+        WorkerThreads workers;
+        workers.start(threads - 1, renderWorker, &shared);
+        for (;;) {
+            if (progress != nullptr) {
+                const int64_t done = shared.rowsDone.load();
+                floatMode.useHost();
+                result = progress(context, int32_t(int64_t(top) + done), bottom);
+                floatMode.useDefault();
+                if ((result & 0xFFFF) != 0) {
+                    shared.stop.store(true);
+                    break;
+                }
+                result = 0;
+            }
+            if (!shared.renderNext()) {
+                break;
+            }
+        }
+        workers.joinAll();
+    }
+    shared.fillUntaken();
+    return result;
 }
 
 } // namespace oryn
