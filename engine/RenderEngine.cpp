@@ -291,8 +291,27 @@ struct MappedBatch {
     alignas(16) double srcY[BatchSize];
     alignas(16) double shade[BatchSize];
     uint8_t order[BatchSize];
+    uint8_t blend[BatchSize]; // with a mask: the pixel blends its samples with the background
     int32_t count;
 };
+
+// What the selection mask says about a pixel whose source position truncates to (ix, iy): 0 it
+// is not rendered, 1 it is rendered, 2 it is rendered and blends its samples with the
+// background (a soft edge, with antialiasing on). The clamping is the sampler's.
+template <bool Antialias> inline int32_t maskVerdict(const Frame& f, int32_t ix, int32_t iy)
+{
+    const ptrdiff_t MR = f.maskRowBytes;
+    const ptrdiff_t q00 = ptrdiff_t(iy) * MR + ix;
+    const ptrdiff_t q01 = q00 + (ix <= f.right - 2 ? 1 : 0);
+    const ptrdiff_t q10 = q00 + (iy <= f.bottom - 2 ? MR : 0);
+    const ptrdiff_t q11 = q10 + (q01 - q00);
+    const int32_t M00 = f.mask[q00];
+    const int32_t sum = M00 + f.mask[q01] + f.mask[q10] + f.mask[q11];
+    if (sum == 0 || (!Antialias && M00 < 128)) {
+        return 0;
+    }
+    return Antialias && sum != 1020 ? 2 : 1;
+}
 
 // Samples, blends and writes one pixel at column x of row y.
 template <int Bpp, bool Masked, bool Antialias>
@@ -460,7 +479,9 @@ void renderPixel(const RenderSetup& s, const Frame& f, int32_t y, uint8_t* dstRo
     }
 }
 
-// Maps pixel i of a batch on one row: source position, shade and whether it maps inside.
+// Maps pixel i of a batch on one row: source position, shade and whether it is rendered (it
+// maps inside and, with a mask, the mask lets it through).
+template <bool Masked, bool Antialias>
 inline void mapOne(const RenderSetup& s, const Frame& f, const ColumnBatch& cols, RowState& rs,
                    int32_t i, MappedBatch& mb, bool& inside)
 {
@@ -474,6 +495,11 @@ inline void mapOne(const RenderSetup& s, const Frame& f, const ColumnBatch& cols
              (double(srcX) < f.rightD);
     mb.srcX[i] = srcX;
     mb.srcY[i] = srcY;
+    if (Masked && inside) {
+        const int32_t verdict = maskVerdict<Antialias>(f, int32_t(srcX), int32_t(srcY));
+        inside = verdict != 0;
+        mb.blend[i] = uint8_t(verdict == 2);
+    }
     mb.shade[i] = inside ? shadePixel(s, g) : 0.0f;
 }
 
@@ -540,9 +566,11 @@ struct PairConstants {
     }
 };
 
-// The row values as register pairs, and the current quad's terms in both lanes.
+// The row values as register pairs, the intervals of the row's two band indices in both lanes,
+// and the current quad's terms in both lanes.
 struct PairRow {
     __m128d Y, shift, Ysx, YsubSyW2;
+    __m128d columnLo, columnHi, rowLo, rowHi;
     int32_t p = 0, q = 0;
     bool valid = false;
     __m128d a, b, c, d, cx, cy;
@@ -553,26 +581,41 @@ struct PairRow {
         shift = _mm_set1_pd(g.shift);
         Ysx = _mm_set1_pd(g.Ysx);
         YsubSyW2 = _mm_set1_pd(g.YsubSyW2);
+        columnLo = rowLo = _mm_set1_pd(1.0); // empty until the first use
+        columnHi = rowHi = _mm_setzero_pd();
         valid = false;
+    }
+
+    // Takes the band intervals from the row's state after a pixel was mapped without the pair.
+    void follow(const RowState& rs)
+    {
+        columnLo = _mm_set1_pd(rs.quadColumn.lo);
+        columnHi = _mm_set1_pd(rs.quadColumn.hi);
+        rowLo = _mm_set1_pd(rs.quadRow.lo);
+        rowHi = _mm_set1_pd(rs.quadRow.hi);
     }
 };
 
-// Band indices of both lanes: the remembered interval when both lie in it, else one at a time.
-inline void bandPair(BandIndex& band, __m128d v, int32_t& i0, int32_t& i1)
+// Band indices of both lanes: the remembered interval (kept in both lanes in lo and hi) when
+// both lie in it, else one at a time.
+inline void bandPair(BandIndex& band, __m128d& lo, __m128d& hi, __m128d v, int32_t& i0, int32_t& i1)
 {
-    const __m128d in =
-        _mm_and_pd(_mm_cmpge_pd(v, _mm_set1_pd(band.lo)), _mm_cmplt_pd(v, _mm_set1_pd(band.hi)));
+    const __m128d in = _mm_and_pd(_mm_cmpge_pd(v, lo), _mm_cmplt_pd(v, hi));
     if (_mm_movemask_pd(in) == 3) {
         i0 = i1 = band.q;
         return;
     }
     i0 = band.of(_mm_cvtsd_f64(v));
     i1 = band.of(_mm_cvtsd_f64(_mm_unpackhi_pd(v, v)));
+    lo = _mm_set1_pd(band.lo);
+    hi = _mm_set1_pd(band.hi);
 }
 
 // Maps pixels i and i + 1 of a batch on one row (the pair counterpart of mapOne).
-inline void mapPair(const RenderSetup& s, const PairConstants& k, const ColumnBatch& cols,
-                    RowState& rs, PairRow& pr, int32_t i, MappedBatch& mb, int& insideBits)
+template <bool Masked, bool Antialias>
+inline void mapPair(const RenderSetup& s, const Frame& f, const PairConstants& k,
+                    const ColumnBatch& cols, RowState& rs, PairRow& pr, int32_t i, MappedBatch& mb,
+                    int& insideBits)
 {
     const __m128d X = _mm_load_pd(cols.X + i);
     const __m128d Xsy = _mm_load_pd(cols.Xsy + i);
@@ -580,8 +623,8 @@ inline void mapPair(const RenderSetup& s, const PairConstants& k, const ColumnBa
     const __m128d Xp = roundToFloat(_mm_add_pd(X, pr.shift));
     const __m128d Yp = roundToFloat(_mm_add_pd(pr.Y, lift));
     int32_t p0, p1, q0, q1;
-    bandPair(rs.quadColumn, Xp, p0, p1);
-    bandPair(rs.quadRow, Yp, q0, q1);
+    bandPair(rs.quadColumn, pr.columnLo, pr.columnHi, Xp, p0, p1);
+    bandPair(rs.quadRow, pr.rowLo, pr.rowHi, Yp, q0, q1);
 
     __m128d ta, tb, tc, td, tcx, tcy;
     if (p0 == p1 && q0 == q1) {
@@ -640,6 +683,19 @@ inline void mapPair(const RenderSetup& s, const PairConstants& k, const ColumnBa
     insideBits = _mm_movemask_pd(inside);
     _mm_store_pd(mb.srcX + i, srcX);
     _mm_store_pd(mb.srcY + i, srcY);
+    if (Masked && insideBits != 0) {
+        // Pixels the mask keeps out are neither shaded nor sampled.
+        alignas(16) int32_t ij[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(ij),
+                        _mm_unpacklo_epi64(_mm_cvttpd_epi32(srcX), _mm_cvttpd_epi32(srcY)));
+        for (int lane = 0; lane < 2; ++lane) {
+            if ((insideBits >> lane) & 1) {
+                const int32_t verdict = maskVerdict<Antialias>(f, ij[lane], ij[2 + lane]);
+                insideBits &= verdict != 0 ? 3 : ~(1 << lane);
+                mb.blend[i + lane] = uint8_t(verdict == 2);
+            }
+        }
+    }
     if (insideBits == 0) {
         return;
     }
@@ -659,20 +715,35 @@ inline void mapPair(const RenderSetup& s, const PairConstants& k, const ColumnBa
     const __m128d light = _mm_mul_pd(_mm_add_pd(_mm_mul_pd(gV, vy), _mm_mul_pd(gH, vx)), scale);
     __m128d blended = own;
     if ((_mm_movemask_pd(flat) & insideBits) != insideBits) {
-        // Near an edge: both ramp formulas in every lane, the second taken where the first
-        // exceeds 1, limited to 0..1 (NaN passes through, as in bevelRamp); then the blend.
+        // Near an edge: the ramps, limited to 0..1 (NaN passes through, as in bevelRamp); then
+        // the blend. The first formula cannot exceed 1 at a distance of at most half the width,
+        // and surely exceeds it beyond `sure`, so there each lane knows its formula and divides
+        // once per ramp. Only a distance in between (or NaN) needs both formulas.
         const __m128d width = select(scaled, k.bevel2, k.bevel1);
         const __m128d half = _mm_set1_pd(0.5);
-        const __m128d r1a = roundToFloat(_mm_add_pd(_mm_div_pd(sd1, width), half));
-        const __m128d r1b =
-            roundToFloat(_mm_add_pd(_mm_div_pd(_mm_sub_pd(far1, sd1), width), half));
-        const __m128d r2a = roundToFloat(_mm_add_pd(_mm_div_pd(sd2, width), half));
-        const __m128d r2b =
-            roundToFloat(_mm_add_pd(_mm_div_pd(_mm_sub_pd(far2, sd2), width), half));
-        const __m128d t1 =
-            _mm_min_pd(k.one, _mm_max_pd(k.zero, select(_mm_cmpgt_pd(r1a, k.one), r1b, r1a)));
-        const __m128d t2 =
-            _mm_min_pd(k.one, _mm_max_pd(k.zero, select(_mm_cmpgt_pd(r2a, k.one), r2b, r2a)));
+        const __m128d halfWidth = _mm_mul_pd(width, half);
+        const __m128d over1 = _mm_cmpgt_pd(sd1, sure);
+        const __m128d over2 = _mm_cmpgt_pd(sd2, sure);
+        const __m128d known = _mm_and_pd(_mm_or_pd(over1, _mm_cmple_pd(sd1, halfWidth)),
+                                         _mm_or_pd(over2, _mm_cmple_pd(sd2, halfWidth)));
+        __m128d t1, t2;
+        if (_mm_movemask_pd(known) == 3) {
+            const __m128d n1 = select(over1, _mm_sub_pd(far1, sd1), sd1);
+            const __m128d n2 = select(over2, _mm_sub_pd(far2, sd2), sd2);
+            t1 = roundToFloat(_mm_add_pd(_mm_div_pd(n1, width), half));
+            t2 = roundToFloat(_mm_add_pd(_mm_div_pd(n2, width), half));
+            t1 = _mm_min_pd(k.one, _mm_max_pd(k.zero, t1));
+            t2 = _mm_min_pd(k.one, _mm_max_pd(k.zero, t2));
+        } else {
+            const __m128d r1a = roundToFloat(_mm_add_pd(_mm_div_pd(sd1, width), half));
+            const __m128d r1b =
+                roundToFloat(_mm_add_pd(_mm_div_pd(_mm_sub_pd(far1, sd1), width), half));
+            const __m128d r2a = roundToFloat(_mm_add_pd(_mm_div_pd(sd2, width), half));
+            const __m128d r2b =
+                roundToFloat(_mm_add_pd(_mm_div_pd(_mm_sub_pd(far2, sd2), width), half));
+            t1 = _mm_min_pd(k.one, _mm_max_pd(k.zero, select(_mm_cmpgt_pd(r1a, k.one), r1b, r1a)));
+            t2 = _mm_min_pd(k.one, _mm_max_pd(k.zero, select(_mm_cmpgt_pd(r2a, k.one), r2b, r2a)));
+        }
         const __m128d u = roundToFloat(_mm_sub_pd(k.one, t1));
         const __m128d v = roundToFloat(_mm_sub_pd(k.one, t2));
         // Neighbours: across flips right/left, vertical flips upper/lower.
@@ -716,24 +787,9 @@ inline void renderPixelPair(const RenderSetup& s, const Frame& f, const PairCons
     const int32_t iy[2] = {ij[2], ij[3]};
     const ptrdiff_t P = Bpp != 0 ? Bpp : f.bpp;
     const ptrdiff_t R = f.srcRowBytes;
-    bool skip[2] = {false, false};
-    if (Masked && !scalar) {
-        const ptrdiff_t MR = f.maskRowBytes;
-        for (int lane = 0; lane < 2; ++lane) {
-            const bool stepX = ix[lane] <= f.right - 2;
-            const bool stepY = iy[lane] <= f.bottom - 2;
-            const ptrdiff_t q00 = ptrdiff_t(iy[lane]) * MR + ix[lane];
-            const ptrdiff_t q01 = q00 + (stepX ? 1 : 0);
-            const ptrdiff_t q10 = q00 + (stepY ? MR : 0);
-            const ptrdiff_t q11 = q10 + (stepX ? 1 : 0);
-            const int32_t M00 = f.mask[q00];
-            const int32_t sum = M00 + f.mask[q01] + f.mask[q10] + f.mask[q11];
-            if (sum == 0 || (!Antialias && M00 < 128)) {
-                skip[lane] = true;
-            } else if (Antialias && sum != 1020) {
-                scalar = true;
-            }
-        }
+    if (Masked && Antialias && (mb.blend[i0] | mb.blend[i1]) != 0) {
+        // A soft edge of the selection: the samples are blended with the background.
+        scalar = true;
     }
     if (scalar) {
         renderPixel<Bpp, Masked, Antialias>(s, f, y, dstRow, x0, float(mb.srcX[i0]),
@@ -768,6 +824,7 @@ inline void renderPixelPair(const RenderSetup& s, const Frame& f, const PairCons
     uint8_t* const out0 = dstRow + ptrdiff_t(x0) * P;
     uint8_t* const out1 = dstRow + ptrdiff_t(x1) * P;
     const double* const tone = f.tone;
+    alignas(16) double values[6];
     for (int32_t j = 0; j < 3; ++j) {
         const __m128d c00 = _mm_loadh_pd(_mm_load_sd(tone + s00[0][j]), tone + s00[1][j]);
         const __m128d c01 = _mm_loadh_pd(_mm_load_sd(tone + s01[0][j]), tone + s01[1][j]);
@@ -778,20 +835,15 @@ inline void renderPixelPair(const RenderSetup& s, const Frame& f, const PairCons
                                   _mm_mul_pd(c10, w10)),
                        _mm_mul_pd(c11, w11));
         // max(v, 0) gives 0 for NaN, then min(v, 255): truncByte in both lanes.
-        const __m128d v = _mm_min_pd(_mm_max_pd(_mm_mul_pd(sum, S), k.zero), k.byteMax);
-        const __m128i bytes = _mm_cvttpd_epi32(v);
-        if (!skip[0]) {
-            out0[j] = uint8_t(_mm_cvtsi128_si32(bytes));
-        }
-        if (!skip[1]) {
-            out1[j] = uint8_t(_mm_cvtsi128_si32(_mm_srli_si128(bytes, 4)));
-        }
+        _mm_store_pd(values + 2 * j, _mm_min_pd(_mm_max_pd(_mm_mul_pd(sum, S), k.zero), k.byteMax));
+    }
+    // Each lane truncated from memory: no shuffle to reach the upper lane.
+    for (int32_t j = 0; j < 3; ++j) {
+        out0[j] = uint8_t(int32_t(values[2 * j]));
+        out1[j] = uint8_t(int32_t(values[2 * j + 1]));
     }
     if (Bpp == 4) {
         for (int lane = 0; lane < 2; ++lane) {
-            if (skip[lane]) {
-                continue;
-            }
             uint8_t* const out = lane == 0 ? out0 : out1;
             if (Antialias) {
                 const double wa00 =
@@ -853,7 +905,7 @@ void renderGroup(const RenderSetup& s, const Frame& f, int32_t y0, int32_t y1)
             PairRow& pr = pairRows[y - y0];
             for (; i + 1 < n; i += 2) {
                 int bits;
-                mapPair(s, k, cols, rs, pr, i, mb, bits);
+                mapPair<Masked, Antialias>(s, f, k, cols, rs, pr, i, mb, bits);
                 mb.order[count] = uint8_t(i);
                 count += bits & 1;
                 mb.order[count] = uint8_t(i + 1);
@@ -862,9 +914,12 @@ void renderGroup(const RenderSetup& s, const Frame& f, int32_t y0, int32_t y1)
 #endif
             for (; i < n; ++i) {
                 bool inside;
-                mapOne(s, f, cols, rs, i, mb, inside);
+                mapOne<Masked, Antialias>(s, f, cols, rs, i, mb, inside);
                 mb.order[count] = uint8_t(i);
                 count += inside ? 1 : 0;
+#if defined(__SSE2__)
+                pr.follow(rs); // mapOne may have moved the band intervals
+#endif
             }
 
             uint8_t* const dstRow = f.dst + ptrdiff_t(y) * f.dstRowBytes;
