@@ -23,6 +23,10 @@
 #define ORYN_ALIGN_STACK
 #endif
 
+// The pair code's per-pixel routines are inlined into the row loop, where the per-call
+// constants stay put instead of being reloaded on every call.
+#define ORYN_INLINE inline __attribute__((always_inline))
+
 #include "engine/RenderMath.h"
 #include "engine/WorkerThreads.h"
 #include "host/HostApi.h"
@@ -520,8 +524,44 @@ inline __m128d select(__m128d mask, __m128d a, __m128d b)
     return _mm_or_pd(_mm_and_pd(mask, a), _mm_andnot_pd(mask, b));
 }
 
+// A cell's constants (CellParams) in both lanes, or, for two pixels in different cells, each
+// lane's own. flip1 and flip2 are the signs of the ramp distances as sign bits.
+struct CellPair {
+    __m128d scale, bevel, sure, height, width, flip1, flip2, gainV, gainH;
+    __m128d own, across, vertical, diagonal;
+
+    void set(const CellParams& c)
+    {
+        scale = _mm_set1_pd(c.scale);
+        bevel = _mm_set1_pd(c.bevel);
+        sure = _mm_set1_pd(c.sure);
+        height = _mm_set1_pd(c.height);
+        width = _mm_set1_pd(c.width);
+        flip1 = _mm_set1_pd(c.sign1 < 0.0 ? -0.0 : 0.0);
+        flip2 = _mm_set1_pd(c.sign2 < 0.0 ? -0.0 : 0.0);
+        gainV = _mm_set1_pd(c.gainV);
+        gainH = _mm_set1_pd(c.gainH);
+        own = _mm_set1_pd(c.own);
+        across = _mm_set1_pd(c.across);
+        vertical = _mm_set1_pd(c.vertical);
+        diagonal = _mm_set1_pd(c.diagonal);
+    }
+
+    // Lane 0 from a, lane 1 from b.
+    void mix(const CellPair& a, const CellPair& b)
+    {
+        const __m128d* from0 = &a.scale;
+        const __m128d* from1 = &b.scale;
+        __m128d* to = &scale;
+        for (int n = 0; n < 13; ++n) {
+            to[n] = _mm_move_sd(from1[n], from0[n]);
+        }
+    }
+};
+
 // Per-call constants as register pairs.
 struct PairConstants {
+    CellPair cells[4];
     __m128d zero, one, signBit, byteMax;
     __m128d ratio, zoom, offX, offY;
     __m128d left, top, right, bottom, leftIn, topIn, rightIn, bottomIn;
@@ -563,6 +603,9 @@ struct PairConstants {
         fTR = _mm_set1_pd(s.factorTR);
         fBL = _mm_set1_pd(s.factorBL);
         fBR = _mm_set1_pd(s.factorBR);
+        for (int cell = 0; cell < 4; ++cell) {
+            cells[cell].set(s.cells[cell]);
+        }
     }
 };
 
@@ -613,9 +656,9 @@ inline void bandPair(BandIndex& band, __m128d& lo, __m128d& hi, __m128d v, int32
 
 // Maps pixels i and i + 1 of a batch on one row (the pair counterpart of mapOne).
 template <bool Masked, bool Antialias>
-inline void mapPair(const RenderSetup& s, const Frame& f, const PairConstants& k,
-                    const ColumnBatch& cols, RowState& rs, PairRow& pr, int32_t i, MappedBatch& mb,
-                    int& insideBits)
+ORYN_INLINE void mapPair(const RenderSetup& s, const Frame& f, const PairConstants& k,
+                         const ColumnBatch& cols, RowState& rs, PairRow& pr, int32_t i,
+                         MappedBatch& mb, int& insideBits)
 {
     const __m128d X = _mm_load_pd(cols.X + i);
     const __m128d Xsy = _mm_load_pd(cols.Xsy + i);
@@ -666,13 +709,21 @@ inline void mapPair(const RenderSetup& s, const Frame& f, const PairConstants& k
         _mm_andnot_pd(tl, _mm_and_pd(_mm_cmpge_pd(A, k.zero), _mm_cmplt_pd(D, k.zero)));
     const __m128d right = _mm_andnot_pd(_mm_or_pd(tl, bl), _mm_cmpeq_pd(k.zero, k.zero));
     const __m128d bNeg = _mm_cmplt_pd(B, k.zero);
-    const __m128d tr = _mm_and_pd(right, bNeg);
     const __m128d br = _mm_andnot_pd(bNeg, right);
     const __m128d lower = _mm_or_pd(bl, br);
-    const __m128d scaled = _mm_or_pd(tr, bl);
     const __m128d vy = select(right, B, A);
     const __m128d vx = select(lower, D, C);
-    const __m128d scale = select(scaled, k.ratio, k.one);
+    // The cells' constants: shared when both pixels lie in the same cell, as they mostly do.
+    const int lowerBits = _mm_movemask_pd(lower), rightBits = _mm_movemask_pd(right);
+    const int cell0 = ((lowerBits & 1) << 1) | (rightBits & 1);
+    const int cell1 = (lowerBits & 2) | (rightBits >> 1);
+    CellPair mixed;
+    const CellPair* cp = &k.cells[cell0];
+    if (cell0 != cell1) {
+        mixed.mix(k.cells[cell0], k.cells[cell1]);
+        cp = &mixed;
+    }
+    const __m128d scale = cp->scale;
     const __m128d Xu = roundToFloat(_mm_add_pd(tcx, _mm_mul_pd(vx, scale)));
     const __m128d Yu = roundToFloat(_mm_add_pd(tcy, _mm_mul_pd(vy, scale)));
     const __m128d srcY = roundToFloat(_mm_add_pd(_mm_mul_pd(k.zoom, Yu), k.offY));
@@ -701,25 +752,24 @@ inline void mapPair(const RenderSetup& s, const Frame& f, const PairConstants& k
     }
 
     // Shade. Away from every edge both ramps are 1 and the factor blend is the own factor.
-    const __m128d sd1 = _mm_xor_pd(vy, _mm_andnot_pd(lower, k.signBit));
-    const __m128d sd2 = _mm_xor_pd(vx, _mm_andnot_pd(right, k.signBit));
-    const __m128d sure = select(scaled, k.sure2, k.sure1);
-    const __m128d far1 = select(scaled, k.hk1m, k.hk1);
-    const __m128d far2 = select(scaled, k.wk1m, k.wk1);
+    const __m128d sd1 = _mm_xor_pd(vy, cp->flip1);
+    const __m128d sd2 = _mm_xor_pd(vx, cp->flip2);
+    const __m128d sure = cp->sure;
+    const __m128d far1 = cp->height;
+    const __m128d far2 = cp->width;
     const __m128d flat =
         _mm_and_pd(_mm_and_pd(_mm_cmpgt_pd(sd1, sure), _mm_cmpgt_pd(_mm_sub_pd(far1, sd1), sure)),
                    _mm_and_pd(_mm_cmpgt_pd(sd2, sure), _mm_cmpgt_pd(_mm_sub_pd(far2, sd2), sure)));
-    const __m128d own = select(lower, select(right, k.fBR, k.fBL), select(right, k.fTR, k.fTL));
-    const __m128d gV = _mm_xor_pd(k.gainV, _mm_and_pd(lower, k.signBit));
-    const __m128d gH = _mm_xor_pd(k.gainH, _mm_and_pd(right, k.signBit));
-    const __m128d light = _mm_mul_pd(_mm_add_pd(_mm_mul_pd(gV, vy), _mm_mul_pd(gH, vx)), scale);
+    const __m128d own = cp->own;
+    const __m128d light =
+        _mm_mul_pd(_mm_add_pd(_mm_mul_pd(cp->gainV, vy), _mm_mul_pd(cp->gainH, vx)), scale);
     __m128d blended = own;
     if ((_mm_movemask_pd(flat) & insideBits) != insideBits) {
         // Near an edge: the ramps, limited to 0..1 (NaN passes through, as in bevelRamp); then
         // the blend. The first formula cannot exceed 1 at a distance of at most half the width,
         // and surely exceeds it beyond `sure`, so there each lane knows its formula and divides
         // once per ramp. Only a distance in between (or NaN) needs both formulas.
-        const __m128d width = select(scaled, k.bevel2, k.bevel1);
+        const __m128d width = cp->bevel;
         const __m128d half = _mm_set1_pd(0.5);
         const __m128d halfWidth = _mm_mul_pd(width, half);
         const __m128d over1 = _mm_cmpgt_pd(sd1, sure);
@@ -746,13 +796,9 @@ inline void mapPair(const RenderSetup& s, const Frame& f, const PairConstants& k
         }
         const __m128d u = roundToFloat(_mm_sub_pd(k.one, t1));
         const __m128d v = roundToFloat(_mm_sub_pd(k.one, t2));
-        // Neighbours: across flips right/left, vertical flips upper/lower.
-        const __m128d across =
-            select(lower, select(right, k.fBL, k.fBR), select(right, k.fTL, k.fTR));
-        const __m128d vertical =
-            select(lower, select(right, k.fTR, k.fTL), select(right, k.fBR, k.fBL));
-        const __m128d diagonal =
-            select(lower, select(right, k.fTL, k.fTR), select(right, k.fBL, k.fBR));
+        const __m128d across = cp->across;
+        const __m128d vertical = cp->vertical;
+        const __m128d diagonal = cp->diagonal;
         blended = _mm_mul_pd(_mm_mul_pd(own, t1), t2);
         blended = _mm_add_pd(blended, _mm_mul_pd(_mm_mul_pd(across, t1), v));
         blended = _mm_add_pd(blended, _mm_mul_pd(_mm_mul_pd(vertical, u), t2));
@@ -769,9 +815,15 @@ inline void renderPixelPair(const RenderSetup& s, const Frame& f, const PairCons
                             uint8_t* dstRow, int32_t x0, int32_t x1, const MappedBatch& mb,
                             int32_t i0, int32_t i1)
 {
-    const __m128d srcX = _mm_loadh_pd(_mm_load_sd(mb.srcX + i0), mb.srcX + i1);
-    const __m128d srcY = _mm_loadh_pd(_mm_load_sd(mb.srcY + i0), mb.srcY + i1);
-    const __m128d S = _mm_loadh_pd(_mm_load_sd(mb.shade + i0), mb.shade + i1);
+    // Two neighbours from an even position (every pixel of the batch row is rendered) are
+    // loaded together.
+    const bool adjacent = i1 == i0 + 1 && (i0 & 1) == 0;
+    const __m128d srcX = adjacent ? _mm_load_pd(mb.srcX + i0)
+                                  : _mm_loadh_pd(_mm_load_sd(mb.srcX + i0), mb.srcX + i1);
+    const __m128d srcY = adjacent ? _mm_load_pd(mb.srcY + i0)
+                                  : _mm_loadh_pd(_mm_load_sd(mb.srcY + i0), mb.srcY + i1);
+    const __m128d S = adjacent ? _mm_load_pd(mb.shade + i0)
+                               : _mm_loadh_pd(_mm_load_sd(mb.shade + i0), mb.shade + i1);
     bool scalar = f.previewTransparency || Bpp == 0;
     if (Antialias && !Masked) {
         // Without a mask, a sample beyond the image border is blended.
