@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/RenderEngine.h"
@@ -38,7 +39,7 @@ Sample sampleOf(int k)
     std::string trimmed = name;
     while (!trimmed.empty() && trimmed.back() == ' ')
         trimmed.pop_back();
-    return {trimmed, c.padX[1], c.padY[0], c.padX[2],       c.padX[3],      c.padX[5],
+    return {trimmed,   c.padX[1], c.padY[0], c.padX[2],  c.padX[3],      c.padX[5],
             c.padY[5], c.padX[4], c.padY[4], c.faceMode, c.stretchDouble};
 }
 
@@ -161,8 +162,8 @@ void setRate(benchmark::State& state, int64_t pixelsPerIteration)
                                                 benchmark::Counter::kIsIterationInvariantRate);
 }
 
-// The final render of one sample over the whole 4000 x 3000 image.
-void finalRender(benchmark::State& state, int sampleIndex, bool withMask)
+// The final render of one sample over the whole 4000 x 3000 image, on `threads` threads.
+void finalRender(benchmark::State& state, int sampleIndex, bool withMask, int32_t threads)
 {
     const Image& img = bigImage();
     std::vector<uint8_t> out(img.pixels.size());
@@ -181,7 +182,7 @@ void finalRender(benchmark::State& state, int sampleIndex, bool withMask)
             s.toneFloor, s.boost, s.bevel, s.faceMode, 0, 0, img.width, img.height,
             img.pixels.data(), img.rowBytes, out.data(), img.rowBytes, mask, img.width, nullptr,
             s.rowOffset, 0.0f, s.colOffset, 0.0f, 1 | oryn::HostOutputFlag, 0xFFC0C0C0u, 3,
-            noProgress);
+            noProgress, threads);
         benchmark::DoNotOptimize(result);
         benchmark::ClobberMemory();
     }
@@ -296,16 +297,34 @@ int main(int argc, char** argv)
 {
     benchmark::RegisterBenchmark("Baseline/bilinear", bilinearBaseline)
         ->Unit(benchmark::kMillisecond);
-    for (int i = 0; i < 9; ++i) {
-        for (int masked = 0; masked < 2; ++masked) {
-            std::string name = std::string("Final/") + Samples[i].name + (masked ? "/mask" : "");
-            for (char& ch : name) {
-                if (ch == ' ') {
-                    ch = '_';
+    // Every processor, for the renders shared among threads (timed by the clock on the wall,
+    // since the calling thread's processor time leaves out the workers').
+    const int32_t allThreads =
+        int32_t(std::min(16u, std::max(1u, std::thread::hardware_concurrency())));
+    std::vector<int32_t> threadCounts = {1};
+    if (allThreads > 1) {
+        threadCounts.push_back(allThreads);
+    }
+    for (int32_t threads : threadCounts) {
+        for (int i = 0; i < 9; ++i) {
+            for (int masked = 0; masked < 2; ++masked) {
+                std::string name =
+                    std::string("Final/") + Samples[i].name + (masked ? "/mask" : "");
+                if (threads > 1) {
+                    name += "/" + std::to_string(threads) + "-threads";
+                }
+                for (char& ch : name) {
+                    if (ch == ' ') {
+                        ch = '_';
+                    }
+                }
+                auto* b = benchmark::RegisterBenchmark(name.c_str(), finalRender, i, masked != 0,
+                                                       threads);
+                b->Unit(benchmark::kMillisecond);
+                if (threads > 1) {
+                    b->UseRealTime();
                 }
             }
-            benchmark::RegisterBenchmark(name.c_str(), finalRender, i, masked != 0)
-                ->Unit(benchmark::kMillisecond);
         }
     }
     for (int i = 0; i < 9; ++i) {

@@ -6,6 +6,8 @@
 // The callers' side of the contract is stated with the declaration in RenderEngine.h.
 #include "engine/RenderEngine.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -21,7 +23,12 @@
 #define ORYN_ALIGN_STACK
 #endif
 
+// The pair code's per-pixel routines are inlined into the row loop, where the per-call
+// constants stay put instead of being reloaded on every call.
+#define ORYN_INLINE inline __attribute__((always_inline))
+
 #include "engine/RenderMath.h"
+#include "engine/WorkerThreads.h"
 #include "host/HostApi.h"
 
 namespace oryn {
@@ -204,22 +211,31 @@ struct Frame {
     double fill[3];   // fill bytes as doubles
 };
 
-// Pass 1: the background, over the fill rectangle. A row's bytes depend on the row only
-// through the checkerboard, whose pattern repeats every 8 rows, so rows after the first (or the
-// first 8) are copies, when the fill writes every byte of a pixel (up to 4 bytes).
-void fillBackground(const RenderSetup& s, const Frame& f)
+// Pass 1: the background, over the rows [y0, y1) of the fill rectangle. A row's bytes depend on
+// the row only through the checkerboard, whose rows repeat every 8 rows and are alike in runs of
+// 4, so a row is a copy of an earlier row of the same range when the fill writes every byte of
+// a pixel (up to 4 bytes).
+void fillBackground(const RenderSetup& s, const Frame& f, int32_t y0, int32_t y1)
 {
-    if (s.fillLeft >= s.fillRight || s.fillTop >= s.fillBottom) {
+    const int32_t begin = std::max(y0, s.fillTop);
+    const int32_t end = std::min(y1, s.fillBottom);
+    if (s.fillLeft >= s.fillRight || begin >= end) {
         return;
     }
     const int32_t bpp = f.bpp;
     const int32_t channels = s.channels;
     const size_t rowLength = size_t(int64_t(s.fillRight) - s.fillLeft) * size_t(bpp);
-    const int64_t period = bpp > 4 ? INT64_MAX : (s.fillMode == 1 ? 8 : 1);
-    for (int32_t y = s.fillTop; y < s.fillBottom; ++y) {
+    for (int32_t y = begin; y < end; ++y) {
         uint8_t* px = f.dst + ptrdiff_t(y) * f.dstRowBytes + ptrdiff_t(s.fillLeft) * bpp;
-        if (int64_t(y) - s.fillTop >= period) {
-            std::memmove(px, px - ptrdiff_t(period) * f.dstRowBytes, rowLength);
+        const int64_t above = int64_t(y) - begin; // rows of the range above this one
+        int64_t back = 0;                         // distance to a row with the same bytes
+        if (bpp <= 4 && s.fillMode != 1) {
+            back = above >= 1 ? 1 : 0;
+        } else if (bpp <= 4) {
+            back = above >= 8 ? 8 : (above >= 1 && (y & 3) != 0 ? 1 : 0);
+        }
+        if (back != 0) {
+            std::memmove(px, px - ptrdiff_t(back) * f.dstRowBytes, rowLength);
             continue;
         }
         if (s.fillMode == 1) {
@@ -279,8 +295,27 @@ struct MappedBatch {
     alignas(16) double srcY[BatchSize];
     alignas(16) double shade[BatchSize];
     uint8_t order[BatchSize];
+    uint8_t blend[BatchSize]; // with a mask: the pixel blends its samples with the background
     int32_t count;
 };
+
+// What the selection mask says about a pixel whose source position truncates to (ix, iy): 0 it
+// is not rendered, 1 it is rendered, 2 it is rendered and blends its samples with the
+// background (a soft edge, with antialiasing on). The clamping is the sampler's.
+template <bool Antialias> inline int32_t maskVerdict(const Frame& f, int32_t ix, int32_t iy)
+{
+    const ptrdiff_t MR = f.maskRowBytes;
+    const ptrdiff_t q00 = ptrdiff_t(iy) * MR + ix;
+    const ptrdiff_t q01 = q00 + (ix <= f.right - 2 ? 1 : 0);
+    const ptrdiff_t q10 = q00 + (iy <= f.bottom - 2 ? MR : 0);
+    const ptrdiff_t q11 = q10 + (q01 - q00);
+    const int32_t M00 = f.mask[q00];
+    const int32_t sum = M00 + f.mask[q01] + f.mask[q10] + f.mask[q11];
+    if (sum == 0 || (!Antialias && M00 < 128)) {
+        return 0;
+    }
+    return Antialias && sum != 1020 ? 2 : 1;
+}
 
 // Samples, blends and writes one pixel at column x of row y.
 template <int Bpp, bool Masked, bool Antialias>
@@ -448,7 +483,9 @@ void renderPixel(const RenderSetup& s, const Frame& f, int32_t y, uint8_t* dstRo
     }
 }
 
-// Maps pixel i of a batch on one row: source position, shade and whether it maps inside.
+// Maps pixel i of a batch on one row: source position, shade and whether it is rendered (it
+// maps inside and, with a mask, the mask lets it through).
+template <bool Masked, bool Antialias>
 inline void mapOne(const RenderSetup& s, const Frame& f, const ColumnBatch& cols, RowState& rs,
                    int32_t i, MappedBatch& mb, bool& inside)
 {
@@ -462,6 +499,11 @@ inline void mapOne(const RenderSetup& s, const Frame& f, const ColumnBatch& cols
              (double(srcX) < f.rightD);
     mb.srcX[i] = srcX;
     mb.srcY[i] = srcY;
+    if (Masked && inside) {
+        const int32_t verdict = maskVerdict<Antialias>(f, int32_t(srcX), int32_t(srcY));
+        inside = verdict != 0;
+        mb.blend[i] = uint8_t(verdict == 2);
+    }
     mb.shade[i] = inside ? shadePixel(s, g) : 0.0f;
 }
 
@@ -482,8 +524,44 @@ inline __m128d select(__m128d mask, __m128d a, __m128d b)
     return _mm_or_pd(_mm_and_pd(mask, a), _mm_andnot_pd(mask, b));
 }
 
+// A cell's constants (CellParams) in both lanes, or, for two pixels in different cells, each
+// lane's own. flip1 and flip2 are the signs of the ramp distances as sign bits.
+struct CellPair {
+    __m128d scale, bevel, sure, height, width, flip1, flip2, gainV, gainH;
+    __m128d own, across, vertical, diagonal;
+
+    void set(const CellParams& c)
+    {
+        scale = _mm_set1_pd(c.scale);
+        bevel = _mm_set1_pd(c.bevel);
+        sure = _mm_set1_pd(c.sure);
+        height = _mm_set1_pd(c.height);
+        width = _mm_set1_pd(c.width);
+        flip1 = _mm_set1_pd(c.sign1 < 0.0 ? -0.0 : 0.0);
+        flip2 = _mm_set1_pd(c.sign2 < 0.0 ? -0.0 : 0.0);
+        gainV = _mm_set1_pd(c.gainV);
+        gainH = _mm_set1_pd(c.gainH);
+        own = _mm_set1_pd(c.own);
+        across = _mm_set1_pd(c.across);
+        vertical = _mm_set1_pd(c.vertical);
+        diagonal = _mm_set1_pd(c.diagonal);
+    }
+
+    // Lane 0 from a, lane 1 from b.
+    void mix(const CellPair& a, const CellPair& b)
+    {
+        const __m128d* from0 = &a.scale;
+        const __m128d* from1 = &b.scale;
+        __m128d* to = &scale;
+        for (int n = 0; n < 13; ++n) {
+            to[n] = _mm_move_sd(from1[n], from0[n]);
+        }
+    }
+};
+
 // Per-call constants as register pairs.
 struct PairConstants {
+    CellPair cells[4];
     __m128d zero, one, signBit, byteMax;
     __m128d ratio, zoom, offX, offY;
     __m128d left, top, right, bottom, leftIn, topIn, rightIn, bottomIn;
@@ -525,12 +603,17 @@ struct PairConstants {
         fTR = _mm_set1_pd(s.factorTR);
         fBL = _mm_set1_pd(s.factorBL);
         fBR = _mm_set1_pd(s.factorBR);
+        for (int cell = 0; cell < 4; ++cell) {
+            cells[cell].set(s.cells[cell]);
+        }
     }
 };
 
-// The row values as register pairs, and the current quad's terms in both lanes.
+// The row values as register pairs, the intervals of the row's two band indices in both lanes,
+// and the current quad's terms in both lanes.
 struct PairRow {
     __m128d Y, shift, Ysx, YsubSyW2;
+    __m128d columnLo, columnHi, rowLo, rowHi;
     int32_t p = 0, q = 0;
     bool valid = false;
     __m128d a, b, c, d, cx, cy;
@@ -541,26 +624,41 @@ struct PairRow {
         shift = _mm_set1_pd(g.shift);
         Ysx = _mm_set1_pd(g.Ysx);
         YsubSyW2 = _mm_set1_pd(g.YsubSyW2);
+        columnLo = rowLo = _mm_set1_pd(1.0); // empty until the first use
+        columnHi = rowHi = _mm_setzero_pd();
         valid = false;
+    }
+
+    // Takes the band intervals from the row's state after a pixel was mapped without the pair.
+    void follow(const RowState& rs)
+    {
+        columnLo = _mm_set1_pd(rs.quadColumn.lo);
+        columnHi = _mm_set1_pd(rs.quadColumn.hi);
+        rowLo = _mm_set1_pd(rs.quadRow.lo);
+        rowHi = _mm_set1_pd(rs.quadRow.hi);
     }
 };
 
-// Band indices of both lanes: the remembered interval when both lie in it, else one at a time.
-inline void bandPair(BandIndex& band, __m128d v, int32_t& i0, int32_t& i1)
+// Band indices of both lanes: the remembered interval (kept in both lanes in lo and hi) when
+// both lie in it, else one at a time.
+inline void bandPair(BandIndex& band, __m128d& lo, __m128d& hi, __m128d v, int32_t& i0, int32_t& i1)
 {
-    const __m128d in =
-        _mm_and_pd(_mm_cmpge_pd(v, _mm_set1_pd(band.lo)), _mm_cmplt_pd(v, _mm_set1_pd(band.hi)));
+    const __m128d in = _mm_and_pd(_mm_cmpge_pd(v, lo), _mm_cmplt_pd(v, hi));
     if (_mm_movemask_pd(in) == 3) {
         i0 = i1 = band.q;
         return;
     }
     i0 = band.of(_mm_cvtsd_f64(v));
     i1 = band.of(_mm_cvtsd_f64(_mm_unpackhi_pd(v, v)));
+    lo = _mm_set1_pd(band.lo);
+    hi = _mm_set1_pd(band.hi);
 }
 
 // Maps pixels i and i + 1 of a batch on one row (the pair counterpart of mapOne).
-inline void mapPair(const RenderSetup& s, const PairConstants& k, const ColumnBatch& cols,
-                    RowState& rs, PairRow& pr, int32_t i, MappedBatch& mb, int& insideBits)
+template <bool Masked, bool Antialias>
+ORYN_INLINE void mapPair(const RenderSetup& s, const Frame& f, const PairConstants& k,
+                         const ColumnBatch& cols, RowState& rs, PairRow& pr, int32_t i,
+                         MappedBatch& mb, int& insideBits)
 {
     const __m128d X = _mm_load_pd(cols.X + i);
     const __m128d Xsy = _mm_load_pd(cols.Xsy + i);
@@ -568,8 +666,8 @@ inline void mapPair(const RenderSetup& s, const PairConstants& k, const ColumnBa
     const __m128d Xp = roundToFloat(_mm_add_pd(X, pr.shift));
     const __m128d Yp = roundToFloat(_mm_add_pd(pr.Y, lift));
     int32_t p0, p1, q0, q1;
-    bandPair(rs.quadColumn, Xp, p0, p1);
-    bandPair(rs.quadRow, Yp, q0, q1);
+    bandPair(rs.quadColumn, pr.columnLo, pr.columnHi, Xp, p0, p1);
+    bandPair(rs.quadRow, pr.rowLo, pr.rowHi, Yp, q0, q1);
 
     __m128d ta, tb, tc, td, tcx, tcy;
     if (p0 == p1 && q0 == q1) {
@@ -611,13 +709,21 @@ inline void mapPair(const RenderSetup& s, const PairConstants& k, const ColumnBa
         _mm_andnot_pd(tl, _mm_and_pd(_mm_cmpge_pd(A, k.zero), _mm_cmplt_pd(D, k.zero)));
     const __m128d right = _mm_andnot_pd(_mm_or_pd(tl, bl), _mm_cmpeq_pd(k.zero, k.zero));
     const __m128d bNeg = _mm_cmplt_pd(B, k.zero);
-    const __m128d tr = _mm_and_pd(right, bNeg);
     const __m128d br = _mm_andnot_pd(bNeg, right);
     const __m128d lower = _mm_or_pd(bl, br);
-    const __m128d scaled = _mm_or_pd(tr, bl);
     const __m128d vy = select(right, B, A);
     const __m128d vx = select(lower, D, C);
-    const __m128d scale = select(scaled, k.ratio, k.one);
+    // The cells' constants: shared when both pixels lie in the same cell, as they mostly do.
+    const int lowerBits = _mm_movemask_pd(lower), rightBits = _mm_movemask_pd(right);
+    const int cell0 = ((lowerBits & 1) << 1) | (rightBits & 1);
+    const int cell1 = (lowerBits & 2) | (rightBits >> 1);
+    CellPair mixed;
+    const CellPair* cp = &k.cells[cell0];
+    if (cell0 != cell1) {
+        mixed.mix(k.cells[cell0], k.cells[cell1]);
+        cp = &mixed;
+    }
+    const __m128d scale = cp->scale;
     const __m128d Xu = roundToFloat(_mm_add_pd(tcx, _mm_mul_pd(vx, scale)));
     const __m128d Yu = roundToFloat(_mm_add_pd(tcy, _mm_mul_pd(vy, scale)));
     const __m128d srcY = roundToFloat(_mm_add_pd(_mm_mul_pd(k.zoom, Yu), k.offY));
@@ -628,48 +734,71 @@ inline void mapPair(const RenderSetup& s, const PairConstants& k, const ColumnBa
     insideBits = _mm_movemask_pd(inside);
     _mm_store_pd(mb.srcX + i, srcX);
     _mm_store_pd(mb.srcY + i, srcY);
+    if (Masked && insideBits != 0) {
+        // Pixels the mask keeps out are neither shaded nor sampled.
+        alignas(16) int32_t ij[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(ij),
+                        _mm_unpacklo_epi64(_mm_cvttpd_epi32(srcX), _mm_cvttpd_epi32(srcY)));
+        for (int lane = 0; lane < 2; ++lane) {
+            if ((insideBits >> lane) & 1) {
+                const int32_t verdict = maskVerdict<Antialias>(f, ij[lane], ij[2 + lane]);
+                insideBits &= verdict != 0 ? 3 : ~(1 << lane);
+                mb.blend[i + lane] = uint8_t(verdict == 2);
+            }
+        }
+    }
     if (insideBits == 0) {
         return;
     }
 
     // Shade. Away from every edge both ramps are 1 and the factor blend is the own factor.
-    const __m128d sd1 = _mm_xor_pd(vy, _mm_andnot_pd(lower, k.signBit));
-    const __m128d sd2 = _mm_xor_pd(vx, _mm_andnot_pd(right, k.signBit));
-    const __m128d sure = select(scaled, k.sure2, k.sure1);
-    const __m128d far1 = select(scaled, k.hk1m, k.hk1);
-    const __m128d far2 = select(scaled, k.wk1m, k.wk1);
+    const __m128d sd1 = _mm_xor_pd(vy, cp->flip1);
+    const __m128d sd2 = _mm_xor_pd(vx, cp->flip2);
+    const __m128d sure = cp->sure;
+    const __m128d far1 = cp->height;
+    const __m128d far2 = cp->width;
     const __m128d flat =
         _mm_and_pd(_mm_and_pd(_mm_cmpgt_pd(sd1, sure), _mm_cmpgt_pd(_mm_sub_pd(far1, sd1), sure)),
                    _mm_and_pd(_mm_cmpgt_pd(sd2, sure), _mm_cmpgt_pd(_mm_sub_pd(far2, sd2), sure)));
-    const __m128d own = select(lower, select(right, k.fBR, k.fBL), select(right, k.fTR, k.fTL));
-    const __m128d gV = _mm_xor_pd(k.gainV, _mm_and_pd(lower, k.signBit));
-    const __m128d gH = _mm_xor_pd(k.gainH, _mm_and_pd(right, k.signBit));
-    const __m128d light = _mm_mul_pd(_mm_add_pd(_mm_mul_pd(gV, vy), _mm_mul_pd(gH, vx)), scale);
+    const __m128d own = cp->own;
+    const __m128d light =
+        _mm_mul_pd(_mm_add_pd(_mm_mul_pd(cp->gainV, vy), _mm_mul_pd(cp->gainH, vx)), scale);
     __m128d blended = own;
     if ((_mm_movemask_pd(flat) & insideBits) != insideBits) {
-        // Near an edge: both ramp formulas in every lane, the second taken where the first
-        // exceeds 1, limited to 0..1 (NaN passes through, as in bevelRamp); then the blend.
-        const __m128d width = select(scaled, k.bevel2, k.bevel1);
+        // Near an edge: the ramps, limited to 0..1 (NaN passes through, as in bevelRamp); then
+        // the blend. The first formula cannot exceed 1 at a distance of at most half the width,
+        // and surely exceeds it beyond `sure`, so there each lane knows its formula and divides
+        // once per ramp. Only a distance in between (or NaN) needs both formulas.
+        const __m128d width = cp->bevel;
         const __m128d half = _mm_set1_pd(0.5);
-        const __m128d r1a = roundToFloat(_mm_add_pd(_mm_div_pd(sd1, width), half));
-        const __m128d r1b =
-            roundToFloat(_mm_add_pd(_mm_div_pd(_mm_sub_pd(far1, sd1), width), half));
-        const __m128d r2a = roundToFloat(_mm_add_pd(_mm_div_pd(sd2, width), half));
-        const __m128d r2b =
-            roundToFloat(_mm_add_pd(_mm_div_pd(_mm_sub_pd(far2, sd2), width), half));
-        const __m128d t1 =
-            _mm_min_pd(k.one, _mm_max_pd(k.zero, select(_mm_cmpgt_pd(r1a, k.one), r1b, r1a)));
-        const __m128d t2 =
-            _mm_min_pd(k.one, _mm_max_pd(k.zero, select(_mm_cmpgt_pd(r2a, k.one), r2b, r2a)));
+        const __m128d halfWidth = _mm_mul_pd(width, half);
+        const __m128d over1 = _mm_cmpgt_pd(sd1, sure);
+        const __m128d over2 = _mm_cmpgt_pd(sd2, sure);
+        const __m128d known = _mm_and_pd(_mm_or_pd(over1, _mm_cmple_pd(sd1, halfWidth)),
+                                         _mm_or_pd(over2, _mm_cmple_pd(sd2, halfWidth)));
+        __m128d t1, t2;
+        if (_mm_movemask_pd(known) == 3) {
+            const __m128d n1 = select(over1, _mm_sub_pd(far1, sd1), sd1);
+            const __m128d n2 = select(over2, _mm_sub_pd(far2, sd2), sd2);
+            t1 = roundToFloat(_mm_add_pd(_mm_div_pd(n1, width), half));
+            t2 = roundToFloat(_mm_add_pd(_mm_div_pd(n2, width), half));
+            t1 = _mm_min_pd(k.one, _mm_max_pd(k.zero, t1));
+            t2 = _mm_min_pd(k.one, _mm_max_pd(k.zero, t2));
+        } else {
+            const __m128d r1a = roundToFloat(_mm_add_pd(_mm_div_pd(sd1, width), half));
+            const __m128d r1b =
+                roundToFloat(_mm_add_pd(_mm_div_pd(_mm_sub_pd(far1, sd1), width), half));
+            const __m128d r2a = roundToFloat(_mm_add_pd(_mm_div_pd(sd2, width), half));
+            const __m128d r2b =
+                roundToFloat(_mm_add_pd(_mm_div_pd(_mm_sub_pd(far2, sd2), width), half));
+            t1 = _mm_min_pd(k.one, _mm_max_pd(k.zero, select(_mm_cmpgt_pd(r1a, k.one), r1b, r1a)));
+            t2 = _mm_min_pd(k.one, _mm_max_pd(k.zero, select(_mm_cmpgt_pd(r2a, k.one), r2b, r2a)));
+        }
         const __m128d u = roundToFloat(_mm_sub_pd(k.one, t1));
         const __m128d v = roundToFloat(_mm_sub_pd(k.one, t2));
-        // Neighbours: across flips right/left, vertical flips upper/lower.
-        const __m128d across =
-            select(lower, select(right, k.fBL, k.fBR), select(right, k.fTL, k.fTR));
-        const __m128d vertical =
-            select(lower, select(right, k.fTR, k.fTL), select(right, k.fBR, k.fBL));
-        const __m128d diagonal =
-            select(lower, select(right, k.fTL, k.fTR), select(right, k.fBL, k.fBR));
+        const __m128d across = cp->across;
+        const __m128d vertical = cp->vertical;
+        const __m128d diagonal = cp->diagonal;
         blended = _mm_mul_pd(_mm_mul_pd(own, t1), t2);
         blended = _mm_add_pd(blended, _mm_mul_pd(_mm_mul_pd(across, t1), v));
         blended = _mm_add_pd(blended, _mm_mul_pd(_mm_mul_pd(vertical, u), t2));
@@ -686,9 +815,15 @@ inline void renderPixelPair(const RenderSetup& s, const Frame& f, const PairCons
                             uint8_t* dstRow, int32_t x0, int32_t x1, const MappedBatch& mb,
                             int32_t i0, int32_t i1)
 {
-    const __m128d srcX = _mm_loadh_pd(_mm_load_sd(mb.srcX + i0), mb.srcX + i1);
-    const __m128d srcY = _mm_loadh_pd(_mm_load_sd(mb.srcY + i0), mb.srcY + i1);
-    const __m128d S = _mm_loadh_pd(_mm_load_sd(mb.shade + i0), mb.shade + i1);
+    // Two neighbours from an even position (every pixel of the batch row is rendered) are
+    // loaded together.
+    const bool adjacent = i1 == i0 + 1 && (i0 & 1) == 0;
+    const __m128d srcX = adjacent ? _mm_load_pd(mb.srcX + i0)
+                                  : _mm_loadh_pd(_mm_load_sd(mb.srcX + i0), mb.srcX + i1);
+    const __m128d srcY = adjacent ? _mm_load_pd(mb.srcY + i0)
+                                  : _mm_loadh_pd(_mm_load_sd(mb.srcY + i0), mb.srcY + i1);
+    const __m128d S = adjacent ? _mm_load_pd(mb.shade + i0)
+                               : _mm_loadh_pd(_mm_load_sd(mb.shade + i0), mb.shade + i1);
     bool scalar = f.previewTransparency || Bpp == 0;
     if (Antialias && !Masked) {
         // Without a mask, a sample beyond the image border is blended.
@@ -704,24 +839,9 @@ inline void renderPixelPair(const RenderSetup& s, const Frame& f, const PairCons
     const int32_t iy[2] = {ij[2], ij[3]};
     const ptrdiff_t P = Bpp != 0 ? Bpp : f.bpp;
     const ptrdiff_t R = f.srcRowBytes;
-    bool skip[2] = {false, false};
-    if (Masked && !scalar) {
-        const ptrdiff_t MR = f.maskRowBytes;
-        for (int lane = 0; lane < 2; ++lane) {
-            const bool stepX = ix[lane] <= f.right - 2;
-            const bool stepY = iy[lane] <= f.bottom - 2;
-            const ptrdiff_t q00 = ptrdiff_t(iy[lane]) * MR + ix[lane];
-            const ptrdiff_t q01 = q00 + (stepX ? 1 : 0);
-            const ptrdiff_t q10 = q00 + (stepY ? MR : 0);
-            const ptrdiff_t q11 = q10 + (stepX ? 1 : 0);
-            const int32_t M00 = f.mask[q00];
-            const int32_t sum = M00 + f.mask[q01] + f.mask[q10] + f.mask[q11];
-            if (sum == 0 || (!Antialias && M00 < 128)) {
-                skip[lane] = true;
-            } else if (Antialias && sum != 1020) {
-                scalar = true;
-            }
-        }
+    if (Masked && Antialias && (mb.blend[i0] | mb.blend[i1]) != 0) {
+        // A soft edge of the selection: the samples are blended with the background.
+        scalar = true;
     }
     if (scalar) {
         renderPixel<Bpp, Masked, Antialias>(s, f, y, dstRow, x0, float(mb.srcX[i0]),
@@ -756,6 +876,7 @@ inline void renderPixelPair(const RenderSetup& s, const Frame& f, const PairCons
     uint8_t* const out0 = dstRow + ptrdiff_t(x0) * P;
     uint8_t* const out1 = dstRow + ptrdiff_t(x1) * P;
     const double* const tone = f.tone;
+    alignas(16) double values[6];
     for (int32_t j = 0; j < 3; ++j) {
         const __m128d c00 = _mm_loadh_pd(_mm_load_sd(tone + s00[0][j]), tone + s00[1][j]);
         const __m128d c01 = _mm_loadh_pd(_mm_load_sd(tone + s01[0][j]), tone + s01[1][j]);
@@ -766,20 +887,15 @@ inline void renderPixelPair(const RenderSetup& s, const Frame& f, const PairCons
                                   _mm_mul_pd(c10, w10)),
                        _mm_mul_pd(c11, w11));
         // max(v, 0) gives 0 for NaN, then min(v, 255): truncByte in both lanes.
-        const __m128d v = _mm_min_pd(_mm_max_pd(_mm_mul_pd(sum, S), k.zero), k.byteMax);
-        const __m128i bytes = _mm_cvttpd_epi32(v);
-        if (!skip[0]) {
-            out0[j] = uint8_t(_mm_cvtsi128_si32(bytes));
-        }
-        if (!skip[1]) {
-            out1[j] = uint8_t(_mm_cvtsi128_si32(_mm_srli_si128(bytes, 4)));
-        }
+        _mm_store_pd(values + 2 * j, _mm_min_pd(_mm_max_pd(_mm_mul_pd(sum, S), k.zero), k.byteMax));
+    }
+    // Each lane truncated from memory: no shuffle to reach the upper lane.
+    for (int32_t j = 0; j < 3; ++j) {
+        out0[j] = uint8_t(int32_t(values[2 * j]));
+        out1[j] = uint8_t(int32_t(values[2 * j + 1]));
     }
     if (Bpp == 4) {
         for (int lane = 0; lane < 2; ++lane) {
-            if (skip[lane]) {
-                continue;
-            }
             uint8_t* const out = lane == 0 ? out0 : out1;
             if (Antialias) {
                 const double wa00 =
@@ -841,7 +957,7 @@ void renderGroup(const RenderSetup& s, const Frame& f, int32_t y0, int32_t y1)
             PairRow& pr = pairRows[y - y0];
             for (; i + 1 < n; i += 2) {
                 int bits;
-                mapPair(s, k, cols, rs, pr, i, mb, bits);
+                mapPair<Masked, Antialias>(s, f, k, cols, rs, pr, i, mb, bits);
                 mb.order[count] = uint8_t(i);
                 count += bits & 1;
                 mb.order[count] = uint8_t(i + 1);
@@ -850,9 +966,12 @@ void renderGroup(const RenderSetup& s, const Frame& f, int32_t y0, int32_t y1)
 #endif
             for (; i < n; ++i) {
                 bool inside;
-                mapOne(s, f, cols, rs, i, mb, inside);
+                mapOne<Masked, Antialias>(s, f, cols, rs, i, mb, inside);
                 mb.order[count] = uint8_t(i);
                 count += inside ? 1 : 0;
+#if defined(__SSE2__)
+                pr.follow(rs); // mapOne may have moved the band intervals
+#endif
             }
 
             uint8_t* const dstRow = f.dst + ptrdiff_t(y) * f.dstRowBytes;
@@ -889,6 +1008,28 @@ void renderGroupFor(const RenderSetup& s, const Frame& f, bool masked, int32_t y
     }
 }
 
+// Renders rows y0 .. y1 - 1 of one group with the instance that fits the call.
+void renderRows(const RenderSetup& s, const Frame& f, bool masked, int32_t y0, int32_t y1)
+{
+    if (s.mapsNothing) {
+        return;
+    }
+    if (f.bpp == 3) {
+        renderGroupFor<3>(s, f, masked, y0, y1);
+    } else if (f.bpp == 4) {
+        renderGroupFor<4>(s, f, masked, y0, y1);
+    } else {
+        renderGroupFor<0>(s, f, masked, y0, y1);
+    }
+}
+
+// First row after the group that starts at row y0: the next row numbered 7 mod 8 (y0 + 8 when
+// y0 is one).
+inline int64_t groupEnd(int64_t y0)
+{
+    return y0 + 1 + ((6 - (y0 & 7)) & 7);
+}
+
 // The renderer's roundings assume the default floating-point mode: round to nearest, no
 // flushing of tiny values to zero, exceptions masked. A host may run with another one, so the
 // render runs in the default mode and the host's mode is back for every callback and on return.
@@ -920,6 +1061,68 @@ private:
 #endif
 };
 
+// A render whose pass 2 is shared among threads. Rows are handed out a group at a time, in
+// order, to whichever thread asks next; each group's rows get their background just before they
+// are rendered, by the same thread. Only the calling thread calls progress: before each group it
+// takes, with the top row plus the number of rows finished so far, a number that only rises.
+// A non-zero result stops every thread before its next group; the groups nobody took then get
+// their background, and the render returns the result.
+struct SharedRender {
+    const RenderSetup* s;
+    const Frame* f;
+    bool masked;
+    bool fillEach;    // each group gets its background from the thread that renders it
+    int64_t firstEnd; // end of group 0; group g >= 1 starts at firstEnd + 8 (g - 1)
+    int64_t groups;
+    std::atomic<int64_t> next{0};
+    std::atomic<int64_t> rowsDone{0};
+    std::atomic<bool> stop{false};
+
+    int32_t groupTop(int64_t g) const { return g == 0 ? f->top : int32_t(firstEnd + 8 * (g - 1)); }
+    int32_t groupBottom(int64_t g) const
+    {
+        return int32_t(std::min<int64_t>(firstEnd + 8 * g, f->bottom));
+    }
+
+    // Takes and renders one group. Returns false when none is left.
+    bool renderNext()
+    {
+        const int64_t g = next.fetch_add(1);
+        if (g >= groups) {
+            return false;
+        }
+        const int32_t y0 = groupTop(g), y1 = groupBottom(g);
+        if (fillEach) {
+            fillBackground(*s, *f, y0, y1);
+        }
+        renderRows(*s, *f, masked, y0, y1);
+        rowsDone.fetch_add(int64_t(y1) - y0);
+        return true;
+    }
+
+    // The groups that no thread took, after a stop.
+    void fillUntaken()
+    {
+        if (!fillEach) {
+            return;
+        }
+        for (int64_t g = std::min(next.load(), groups); g < groups; ++g) {
+            fillBackground(*s, *f, groupTop(g), groupBottom(g));
+        }
+    }
+};
+
+// A worker's whole life: the default floating-point mode, then groups until none is left or the
+// calling thread says stop.
+ORYN_ALIGN_STACK
+void renderWorker(void* arg, int32_t)
+{
+    SharedRender& shared = *static_cast<SharedRender*>(arg);
+    FloatMode floatMode;
+    while (!shared.stop.load(std::memory_order_relaxed) && shared.renderNext()) {
+    }
+}
+
 } // namespace
 
 ORYN_ALIGN_STACK
@@ -931,6 +1134,24 @@ int32_t RenderEngine(const ParamContext* context, int32_t cellHeight, int32_t ce
                      int32_t maskRowBytes, const uint8_t* previewAlpha, int32_t rowOffset,
                      float srcOffsetY, int32_t colOffset, float srcOffsetX, int32_t renderFlags,
                      uint32_t fillColor, int32_t bytesPerPixel, RenderProgress progress)
+{
+    return RenderEngine(context, cellHeight, cellWidth, skewX, skewY, lightV, lightH, shading,
+                        toneFloor, brightnessBoost, bevel, faceMode, left, top, right, bottom, src,
+                        srcRowBytes, dst, dstRowBytes, mask, maskRowBytes, previewAlpha, rowOffset,
+                        srcOffsetY, colOffset, srcOffsetX, renderFlags, fillColor, bytesPerPixel,
+                        progress, 1);
+}
+
+ORYN_ALIGN_STACK
+int32_t RenderEngine(const ParamContext* context, int32_t cellHeight, int32_t cellWidth,
+                     int32_t skewX, int32_t skewY, int32_t lightV, int32_t lightH, int32_t shading,
+                     int32_t toneFloor, int32_t brightnessBoost, float bevel, int32_t faceMode,
+                     int32_t left, int32_t top, int32_t right, int32_t bottom, const uint8_t* src,
+                     int32_t srcRowBytes, uint8_t* dst, int32_t dstRowBytes, const uint8_t* mask,
+                     int32_t maskRowBytes, const uint8_t* previewAlpha, int32_t rowOffset,
+                     float srcOffsetY, int32_t colOffset, float srcOffsetX, int32_t renderFlags,
+                     uint32_t fillColor, int32_t bytesPerPixel, RenderProgress progress,
+                     int32_t threads)
 {
     if (bytesPerPixel < 1) {
         return 0;
@@ -974,34 +1195,75 @@ int32_t RenderEngine(const ParamContext* context, int32_t cellHeight, int32_t ce
     }
     const bool masked = haveMask && mask != nullptr;
 
-    fillBackground(s, f);
-
-    // Pass 2, a group of rows at a time; progress is asked before each row numbered 7 mod 8.
-    int32_t y0 = top;
-    while (y0 < bottom) {
-        if ((y0 & 7) == 7 && progress != nullptr) {
-            floatMode.useHost();
-            const int32_t result = progress(context, y0, bottom);
-            floatMode.useDefault();
-            if ((result & 0xFFFF) != 0) {
-                return result;
-            }
-        }
-        // The group ends before the next row numbered 7 mod 8 (y0 + 8 when y0 is one).
-        const int64_t next = int64_t(y0) + 1 + ((6 - (int64_t(y0) & 7)) & 7);
-        const int32_t y1 = next < int64_t(bottom) ? int32_t(next) : bottom;
-        if (!s.mapsNothing) {
-            if (bytesPerPixel == 3) {
-                renderGroupFor<3>(s, f, masked, y0, y1);
-            } else if (bytesPerPixel == 4) {
-                renderGroupFor<4>(s, f, masked, y0, y1);
-            } else {
-                renderGroupFor<0>(s, f, masked, y0, y1);
-            }
-        }
-        y0 = y1;
+    // Rows in groups: group 0 runs from the top to the first row numbered 7 mod 8, every later
+    // group holds 8 rows from such a row on.
+    const int64_t firstEnd = groupEnd(top);
+    const int64_t groups =
+        top >= bottom ? 0 : (firstEnd >= bottom ? 1 : 1 + (int64_t(bottom) - firstEnd + 7) / 8);
+    if (threads > MaxRenderThreads) {
+        threads = MaxRenderThreads;
     }
-    return 0;
+    if (int64_t(threads) > groups) {
+        threads = int32_t(groups);
+    }
+
+    if (threads <= 1 || s.mapsNothing) {
+        fillBackground(s, f, s.fillTop, s.fillBottom);
+        // Pass 2, a group of rows at a time; progress is asked before each row numbered 7 mod 8.
+        int32_t y0 = top;
+        while (y0 < bottom) {
+            if ((y0 & 7) == 7 && progress != nullptr) {
+                floatMode.useHost();
+                const int32_t result = progress(context, y0, bottom);
+                floatMode.useDefault();
+                if ((result & 0xFFFF) != 0) {
+                    return result;
+                }
+            }
+            const int64_t next = groupEnd(y0);
+            const int32_t y1 = next < int64_t(bottom) ? int32_t(next) : bottom;
+            renderRows(s, f, masked, y0, y1);
+            y0 = y1;
+        }
+        return 0;
+    }
+
+    SharedRender shared;
+    shared.s = &s;
+    shared.f = &f;
+    shared.masked = masked;
+    // The host's fill rectangle is the render rectangle, whose groups cover it; the preview's
+    // square is filled whole first.
+    shared.fillEach = s.hostOutput;
+    shared.firstEnd = firstEnd;
+    shared.groups = groups;
+    if (!shared.fillEach) {
+        fillBackground(s, f, s.fillTop, s.fillBottom);
+    }
+    int32_t result = 0;
+    {
+        WorkerThreads workers;
+        workers.start(threads - 1, renderWorker, &shared);
+        for (;;) {
+            if (progress != nullptr) {
+                const int64_t done = shared.rowsDone.load();
+                floatMode.useHost();
+                result = progress(context, int32_t(int64_t(top) + done), bottom);
+                floatMode.useDefault();
+                if ((result & 0xFFFF) != 0) {
+                    shared.stop.store(true);
+                    break;
+                }
+                result = 0;
+            }
+            if (!shared.renderNext()) {
+                break;
+            }
+        }
+        workers.joinAll();
+    }
+    shared.fillUntaken();
+    return result;
 }
 
 } // namespace oryn

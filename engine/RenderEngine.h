@@ -47,4 +47,27 @@ int32_t RenderEngine(const ParamContext* context, int32_t cellHeight, int32_t ce
                      float srcOffsetY, int32_t colOffset, float srcOffsetX, int32_t renderFlags,
                      uint32_t fillColor, int32_t bytesPerPixel, RenderProgress progress);
 
+// The same render with its rows shared among `threads` threads: the calling thread and up to
+// threads - 1 workers (at most MaxRenderThreads in all, and no more than there are groups of
+// rows). Every byte it writes is the one-thread render's byte. A group is 8 rows from a row
+// numbered 7 mod 8 (the first group runs from `top` to the first such row).
+// - With threads <= 1 this is the call above: the same progress calls, one per group, in order.
+// - With more threads, only the calling thread calls `progress`: before each group it takes,
+//   with `top` plus the number of rows finished so far (a number that never falls) and `bottom`.
+//   A non-zero result stops every thread before its next group. Groups rendered by then stay
+//   rendered; every other row of the rectangle gets the background, as in a one-thread stop.
+// - The workers run in the default floating-point mode and are all joined before the return;
+//   this is the only case in which the engine allocates (the threads). A thread that cannot be
+//   started leaves its share to the others.
+// Returns 0, or the non-zero code from `progress` that stopped the render.
+int32_t RenderEngine(const ParamContext* context, int32_t cellHeight, int32_t cellWidth,
+                     int32_t skewX, int32_t skewY, int32_t lightV, int32_t lightH, int32_t shading,
+                     int32_t toneFloor, int32_t brightnessBoost, float bevel, int32_t faceMode,
+                     int32_t left, int32_t top, int32_t right, int32_t bottom, const uint8_t* src,
+                     int32_t srcRowBytes, uint8_t* dst, int32_t dstRowBytes, const uint8_t* mask,
+                     int32_t maskRowBytes, const uint8_t* previewAlpha, int32_t rowOffset,
+                     float srcOffsetY, int32_t colOffset, float srcOffsetX, int32_t renderFlags,
+                     uint32_t fillColor, int32_t bytesPerPixel, RenderProgress progress,
+                     int32_t threads);
+
 } // namespace oryn

@@ -2,7 +2,11 @@
 // a parameter record onto the engine's arguments, and progress reporting to the host.
 #include "plugin/FinalRender.h"
 
+#include <cstdlib>
+#include <thread>
+
 #include "engine/RenderEngine.h"
+#include "engine/WorkerThreads.h"
 
 namespace oryn {
 
@@ -48,6 +52,28 @@ int32_t finalProgress(const ParamContext* context, int32_t done, int32_t total)
     return 0;
 }
 
+int32_t renderThreadCount(int32_t requested)
+{
+    int32_t count = requested;
+    if (count < 1) {
+        // A whole number from 1 on, nothing after it; anything else is ignored.
+        const char* text = std::getenv("ORYN_THREADS");
+        char* end = nullptr;
+        const long value = text != nullptr ? std::strtol(text, &end, 10) : 0;
+        if (text != nullptr && end != text && *end == '\0' && value >= 1)
+            count = value > MaxRenderThreads ? MaxRenderThreads : static_cast<int32_t>(value);
+    }
+    if (count < 1) {
+        // 0 when the system does not say.
+        const unsigned processors = std::thread::hardware_concurrency();
+        count = processors > unsigned(MaxRenderThreads) ? MaxRenderThreads
+                                                        : static_cast<int32_t>(processors);
+    }
+    if (count < 1)
+        count = 1;
+    return count > MaxRenderThreads ? MaxRenderThreads : count;
+}
+
 RunSetup setupRun(const FilterRecord& record, const ParamBlock& block, uint32_t previousColor)
 {
     RunSetup setup;
@@ -64,7 +90,7 @@ RunSetup setupRun(const FilterRecord& record, const ParamBlock& block, uint32_t 
     return setup;
 }
 
-int16_t renderFinal(const ParamContext& context, const RunSetup& setup)
+int16_t renderFinal(const ParamContext& context, const RunSetup& setup, int32_t threads)
 {
     if (context.record == nullptr || context.block == nullptr)
         return memFullErr;
@@ -111,7 +137,7 @@ int16_t renderFinal(const ParamContext& context, const RunSetup& setup)
             static_cast<uint8_t*>(record.outData), record.outRowBytes,
             static_cast<const uint8_t*>(record.maskData), record.maskRowBytes, nullptr, rowOffset,
             0.0f, colOffset, 0.0f, block.antialias | HostOutputFlag, setup.resolvedColor,
-            planesUsed, finalProgress);
+            planesUsed, finalProgress, renderThreadCount(threads));
         result = static_cast<int16_t>(engineResult);
     }
     // Nothing stays requested, so the host does not call again for more data.
@@ -119,7 +145,7 @@ int16_t renderFinal(const ParamContext& context, const RunSetup& setup)
     return result;
 }
 
-int16_t replayBlock(FilterRecord* record, ParamBlock& block)
+int16_t replayBlock(FilterRecord* record, ParamBlock& block, int32_t threads)
 {
     if (record == nullptr)
         return memFullErr;
@@ -132,7 +158,7 @@ int16_t replayBlock(FilterRecord* record, ParamBlock& block)
         return memFullErr;
     }
     ParamContext context{&block, record};
-    return renderFinal(context, setup);
+    return renderFinal(context, setup, threads);
 }
 
 } // namespace oryn

@@ -27,13 +27,21 @@ struct RunSetup {
 // Derives the run set-up. `previousColor` is what resolveBackgroundColor keeps for an unknown mode.
 RunSetup setupRun(const FilterRecord& record, const ParamBlock& block, uint32_t previousColor);
 
+// Threads for a final render asked to use `requested` threads: that many when it is 1 or more
+// (at most MaxRenderThreads); for 0 or less, the number in the environment variable ORYN_THREADS
+// when it holds a whole number from 1 on, else every processor the system reports. Returns 1 to
+// MaxRenderThreads.
+int32_t renderThreadCount(int32_t requested);
+
 // Renders the block over the whole image already obtained with requestWholeImage, then empties
-// the host's in, out and mask rectangles. Returns the engine's 16-bit result: 0, or the code
-// from finalProgress that stopped it.
-int16_t renderFinal(const ParamContext& context, const RunSetup& setup);
+// the host's in, out and mask rectangles. The rows are shared among renderThreadCount(threads)
+// threads; with one thread the host sees the one-thread progress and abort calls, row by row.
+// Returns the engine's 16-bit result: 0, or the code from finalProgress that stopped it.
+int16_t renderFinal(const ParamContext& context, const RunSetup& setup, int32_t threads = 0);
 
 // The silent replay of a record that passed checksumOk: set-up, one whole-image request, the
-// final render. Returns noErr, memFullErr when the host gave no data, or the render's result.
-int16_t replayBlock(FilterRecord* record, ParamBlock& block);
+// final render with `threads` as renderFinal takes it. Returns noErr, memFullErr when the host
+// gave no data, or the render's result.
+int16_t replayBlock(FilterRecord* record, ParamBlock& block, int32_t threads = 0);
 
 } // namespace oryn

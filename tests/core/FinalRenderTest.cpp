@@ -227,12 +227,12 @@ TEST(FinalRenderTest, RecordMapsOntoTheEngineArguments)
     RunSetup setup = setupRun(host.record, block, 0);
     ASSERT_EQ(requestWholeImage(&host.record, setup.planesUsed), noErr);
     ParamContext context{&block, &host.record};
-    EXPECT_EQ(renderFinal(context, setup), noErr);
+    EXPECT_EQ(renderFinal(context, setup, 1), noErr);
     EXPECT_TRUE(host.out == expected);
     EXPECT_TRUE(emptyRect(host.record.inRect));
     EXPECT_TRUE(emptyRect(host.record.outRect));
     EXPECT_TRUE(emptyRect(host.record.maskRect));
-    // Progress went to the host every 8 rows.
+    // One thread: progress went to the host every 8 rows.
     ASSERT_EQ(host.reports.size(), 18u);
     EXPECT_EQ(host.reports.front(), std::make_pair(7, 150));
     EXPECT_EQ(host.reports.back(), std::make_pair(143, 150));
@@ -282,7 +282,7 @@ TEST(FinalRenderTest, CancelStopsAtTheRowAndKeepsTheFill)
     const Expected e{8, 6, 25, 0, -5, 5, 20, 0, 0, 0.0f, 0, 0, 3, 3, 0xFF336699u, 3};
     std::vector<uint8_t> full = directRender(host, block, e);
 
-    EXPECT_EQ(replayBlock(&host.record, block), userCanceledErr);
+    EXPECT_EQ(replayBlock(&host.record, block, 1), userCanceledErr);
     ASSERT_EQ(host.reports.size(), 1u);
     EXPECT_EQ(host.reports[0], std::make_pair(7, 50));
     const size_t rowBytes = 40 * 3;

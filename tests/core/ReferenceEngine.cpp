@@ -539,7 +539,7 @@ int32_t runEngine(const EngineCall& c)
                         c.top, c.right, c.bottom, c.src, c.srcRowBytes, c.dst, c.dstRowBytes,
                         c.mask, c.maskRowBytes, c.previewAlpha, c.rowOffset, c.srcOffsetY,
                         c.colOffset, c.srcOffsetX, c.renderFlags, c.fillColor, c.bytesPerPixel,
-                        c.progress);
+                        c.progress, c.threads);
 }
 
 int32_t runReference(const EngineCall& c)

@@ -58,6 +58,7 @@ struct EngineCall {
     uint32_t fillColor = 0xFFC0C0C0u;
     int32_t bytesPerPixel = 3;
     RenderProgress progress = nullptr;
+    int32_t threads = 1; // runEngine only
 };
 
 // Runs RenderEngine, or the reference, with the recorded arguments. Returns its result.

@@ -43,7 +43,8 @@ oryn_replay_case(wrapper_rgb_picker PLANES 3 MASK
 # Transparent is lowered to Picker on a three-plane image: the stored colour shows.
 oryn_replay_case(roof_rgb_transparent_lowered PLANES 3 TOOL_ARGS --preset Roof --background transparent)
 
-# Cancelled from the host at row 47: abortProc answers 1 at the next progress call, before row 55,
-# and every row from there keeps the Picker fill.
+# Cancelled from the host at row 47, with one render thread (ORYN_THREADS=1): abortProc answers 1
+# at the next progress call, before row 55, and every row from there keeps the Picker fill.
 oryn_replay_case(cancel_orystone PLANES 3 CANCEL 47 FILL_ROW 55 FILL C0C0C0
     TOOL_ARGS --preset Orystone --background C0C0C0)
+set_property(TEST replay_cancel_orystone APPEND PROPERTY ENVIRONMENT ORYN_THREADS=1)
