@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
+#include <new>
 #include <cmath>
 #include <cstring>
 
@@ -1064,7 +1066,9 @@ private:
 // A render whose pass 2 is shared among threads. Rows are handed out a group at a time, in
 // order, to whichever thread asks next; each group's rows get their background just before they
 // are rendered, by the same thread. Only the calling thread calls progress: before each group it
-// takes, with the top row plus the number of rows finished so far, a number that only rises.
+// takes, with the first row not yet known finished. Every row above it is final (groups finish
+// out of order, so rows below it may be final too), and the number only rises: a host may write
+// out the rows above it while the render goes on.
 // A non-zero result stops every thread before its next group; the groups nobody took then get
 // their background, and the render returns the result.
 struct SharedRender {
@@ -1075,8 +1079,17 @@ struct SharedRender {
     int64_t firstEnd; // end of group 0; group g >= 1 starts at firstEnd + 8 (g - 1)
     int64_t groups;
     std::atomic<int64_t> next{0};
-    std::atomic<int64_t> rowsDone{0};
     std::atomic<bool> stop{false};
+    std::atomic<uint8_t>* finished = nullptr; // one flag per group, set when its rows are final
+    int64_t finishedPrefix = 0;               // groups 0 .. finishedPrefix - 1 are final
+
+    // The first row of the rectangle not yet known final; called by the calling thread only.
+    int32_t finalRowsEnd()
+    {
+        while (finishedPrefix < groups && finished[finishedPrefix].load(std::memory_order_acquire))
+            ++finishedPrefix;
+        return finishedPrefix == 0 ? f->top : groupBottom(finishedPrefix - 1);
+    }
 
     int32_t groupTop(int64_t g) const { return g == 0 ? f->top : int32_t(firstEnd + 8 * (g - 1)); }
     int32_t groupBottom(int64_t g) const
@@ -1096,7 +1109,7 @@ struct SharedRender {
             fillBackground(*s, *f, y0, y1);
         }
         renderRows(*s, *f, masked, y0, y1);
-        rowsDone.fetch_add(int64_t(y1) - y0);
+        finished[g].store(1, std::memory_order_release);
         return true;
     }
 
@@ -1228,7 +1241,21 @@ int32_t RenderEngine(const ParamContext* context, int32_t cellHeight, int32_t ce
         return 0;
     }
 
+    // One flag per group tells the calling thread which rows are final. Without the memory for
+    // them the render runs on this thread alone.
+    std::unique_ptr<std::atomic<uint8_t>[]> finished(new (std::nothrow) std::atomic<uint8_t>[size_t(groups)]);
+    if (!finished) {
+        return RenderEngine(context, cellHeight, cellWidth, skewX, skewY, lightV, lightH, shading,
+                            toneFloor, brightnessBoost, bevel, faceMode, left, top, right, bottom,
+                            src, srcRowBytes, dst, dstRowBytes, mask, maskRowBytes, previewAlpha,
+                            rowOffset, srcOffsetY, colOffset, srcOffsetX, renderFlags, fillColor,
+                            bytesPerPixel, progress, 1);
+    }
+    for (int64_t g = 0; g < groups; ++g)
+        finished[g].store(0, std::memory_order_relaxed);
+
     SharedRender shared;
+    shared.finished = finished.get();
     shared.s = &s;
     shared.f = &f;
     shared.masked = masked;
@@ -1246,9 +1273,9 @@ int32_t RenderEngine(const ParamContext* context, int32_t cellHeight, int32_t ce
         workers.start(threads - 1, renderWorker, &shared);
         for (;;) {
             if (progress != nullptr) {
-                const int64_t done = shared.rowsDone.load();
+                const int32_t done = shared.finalRowsEnd();
                 floatMode.useHost();
-                result = progress(context, int32_t(int64_t(top) + done), bottom);
+                result = progress(context, done, bottom);
                 floatMode.useDefault();
                 if ((result & 0xFFFF) != 0) {
                     shared.stop.store(true);

@@ -53,11 +53,13 @@ int32_t RenderEngine(const ParamContext* context, int32_t cellHeight, int32_t ce
 // numbered 7 mod 8 (the first group runs from `top` to the first such row).
 // - With threads <= 1 this is the call above: the same progress calls, one per group, in order.
 // - With more threads, only the calling thread calls `progress`: before each group it takes,
-//   with `top` plus the number of rows finished so far (a number that never falls) and `bottom`.
+//   with the first row not yet known finished (every row above it is final; the number never
+//   falls) and `bottom`.
 //   A non-zero result stops every thread before its next group. Groups rendered by then stay
 //   rendered; every other row of the rectangle gets the background, as in a one-thread stop.
 // - The workers run in the default floating-point mode and are all joined before the return;
-//   this is the only case in which the engine allocates (the threads). A thread that cannot be
+//   this is the only case in which the engine allocates (the threads and one flag per group of
+//   rows; without that memory it renders on the calling thread alone). A thread that cannot be
 //   started leaves its share to the others.
 // Returns 0, or the non-zero code from `progress` that stopped the render.
 int32_t RenderEngine(const ParamContext* context, int32_t cellHeight, int32_t cellWidth,

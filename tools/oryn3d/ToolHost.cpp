@@ -199,12 +199,12 @@ std::unique_ptr<FilterRecord> makeRecord(const HostImage& host, uint8_t* out)
     return record;
 }
 
-// The final render on `threads` threads (0 = every core). This is the one place where the
-// thread count reaches the render; replayBlock renders on the calling thread today.
+// The final render on `threads` threads (0 = every core, or ORYN_THREADS). Progress reports
+// the first row not yet final, so the encoder may write every row above it while the rest
+// renders.
 int16_t renderFinalImage(FilterRecord* record, ParamBlock& block, int threads)
 {
-    static_cast<void>(threads);
-    return replayBlock(record, block);
+    return replayBlock(record, block, threads);
 }
 
 } // namespace
