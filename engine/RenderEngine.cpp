@@ -568,6 +568,8 @@ struct PairConstants {
     __m128d zoom, offX, offY;
     __m128d left, top, right, bottom, leftIn, topIn, rightIn, bottomIn;
     __m128d sxH2, shadeOffset;
+    __m128 zoomFloat;
+    bool noOffset; // both source offsets are 0
 
     PairConstants(const RenderSetup& s, const Frame& f)
     {
@@ -575,6 +577,8 @@ struct PairConstants {
         one = _mm_set1_pd(1.0);
         byteMax = _mm_set1_pd(255.0);
         zoom = _mm_set1_pd(s.zoom);
+        zoomFloat = _mm_set1_ps(s.zoom);
+        noOffset = f.srcOffsetX == 0.0 && f.srcOffsetY == 0.0;
         offX = _mm_set1_pd(f.srcOffsetX);
         offY = _mm_set1_pd(f.srcOffsetY);
         left = _mm_set1_pd(f.leftD);
@@ -708,10 +712,18 @@ ORYN_INLINE void mapPair(const RenderSetup& s, const Frame& f, const PairConstan
         cp = &mixed;
     }
     const __m128d scale = cp->scale;
-    const __m128d Xu = roundToFloat(_mm_add_pd(tcx, _mm_mul_pd(vx, scale)));
-    const __m128d Yu = roundToFloat(_mm_add_pd(tcy, _mm_mul_pd(vy, scale)));
-    const __m128d srcY = roundToFloat(_mm_add_pd(_mm_mul_pd(k.zoom, Yu), k.offY));
-    const __m128d srcX = roundToFloat(_mm_add_pd(_mm_mul_pd(k.zoom, Xu), k.offX));
+    const __m128 Xu = _mm_cvtpd_ps(_mm_add_pd(tcx, _mm_mul_pd(vx, scale)));
+    const __m128 Yu = _mm_cvtpd_ps(_mm_add_pd(tcy, _mm_mul_pd(vy, scale)));
+    __m128d srcX, srcY;
+    if (k.noOffset) {
+        // zoom x Yu is exact in double (two floats), so its rounding to float is the single-
+        // precision product; adding an offset of 0 changes at most the sign of a zero.
+        srcY = _mm_cvtps_pd(_mm_mul_ps(k.zoomFloat, Yu));
+        srcX = _mm_cvtps_pd(_mm_mul_ps(k.zoomFloat, Xu));
+    } else {
+        srcY = roundToFloat(_mm_add_pd(_mm_mul_pd(k.zoom, _mm_cvtps_pd(Yu)), k.offY));
+        srcX = roundToFloat(_mm_add_pd(_mm_mul_pd(k.zoom, _mm_cvtps_pd(Xu)), k.offX));
+    }
     const __m128d inside =
         _mm_and_pd(_mm_and_pd(_mm_cmpge_pd(srcY, k.top), _mm_cmplt_pd(srcY, k.bottom)),
                    _mm_and_pd(_mm_cmpge_pd(srcX, k.left), _mm_cmplt_pd(srcX, k.right)));
