@@ -1,7 +1,8 @@
 // The relief renderer (RenderEngine): background fill, then every pixel shaded and sampled.
 //
 // Each pixel of the rectangle is placed in its cell, shaded and sampled from the source, with
-// progress and abort every eight rows.
+// progress and abort every eight rows. The rows may be shared among threads, a group of eight
+// rows at a time.
 //
 // The callers' side of the contract is stated with the declaration in RenderEngine.h.
 #include "engine/RenderEngine.h"
@@ -17,8 +18,9 @@
 #include <emmintrin.h>
 #endif
 
-// 32-bit Windows hosts may call with the stack aligned to 4 bytes only; the pair code keeps
-// 16-byte values on the stack, so the entry realigns it.
+// 32-bit Windows hosts may call with the stack aligned to 4 bytes only, and a new thread may
+// start that way; the pair code keeps 16-byte values on the stack, so the entry and the worker
+// realign it.
 #if defined(__i386__)
 #define ORYN_ALIGN_STACK __attribute__((force_align_arg_pointer))
 #else
@@ -564,21 +566,21 @@ struct CellPair {
 // Per-call constants as register pairs.
 struct PairConstants {
     CellPair cells[4];
-    __m128d zero, one, signBit, byteMax;
-    __m128d ratio, zoom, offX, offY;
+    __m128d zero, one, byteMax;
+    __m128d zoom, offX, offY;
     __m128d left, top, right, bottom, leftIn, topIn, rightIn, bottomIn;
     __m128d sxH2, shadeOffset;
-    __m128d bevel1, bevel2, sure1, sure2, hk1, hk1m, wk1, wk1m;
-    __m128d gainV, gainH, fTL, fTR, fBL, fBR;
+    __m128 zoomFloat;
+    bool noOffset; // both source offsets are 0
 
     PairConstants(const RenderSetup& s, const Frame& f)
     {
         zero = _mm_setzero_pd();
         one = _mm_set1_pd(1.0);
-        signBit = _mm_set1_pd(-0.0);
         byteMax = _mm_set1_pd(255.0);
-        ratio = _mm_set1_pd(s.ratio);
         zoom = _mm_set1_pd(s.zoom);
+        zoomFloat = _mm_set1_ps(s.zoom);
+        noOffset = f.srcOffsetX == 0.0 && f.srcOffsetY == 0.0;
         offX = _mm_set1_pd(f.srcOffsetX);
         offY = _mm_set1_pd(f.srcOffsetY);
         left = _mm_set1_pd(f.leftD);
@@ -591,20 +593,6 @@ struct PairConstants {
         bottomIn = _mm_set1_pd(f.bottomD - 1.0);
         sxH2 = _mm_set1_pd(s.sxH2);
         shadeOffset = _mm_set1_pd(s.shadeOffset);
-        bevel1 = _mm_set1_pd(s.cells[CellTL].bevel);
-        bevel2 = _mm_set1_pd(s.cells[CellTR].bevel);
-        sure1 = _mm_set1_pd(s.cells[CellTL].sure);
-        sure2 = _mm_set1_pd(s.cells[CellTR].sure);
-        hk1 = _mm_set1_pd(s.hk1);
-        hk1m = _mm_set1_pd(s.hk1m);
-        wk1 = _mm_set1_pd(s.wk1);
-        wk1m = _mm_set1_pd(s.wk1m);
-        gainV = _mm_set1_pd(s.lightGainV);
-        gainH = _mm_set1_pd(s.lightGainH);
-        fTL = _mm_set1_pd(s.factorTL);
-        fTR = _mm_set1_pd(s.factorTR);
-        fBL = _mm_set1_pd(s.factorBL);
-        fBR = _mm_set1_pd(s.factorBR);
         for (int cell = 0; cell < 4; ++cell) {
             cells[cell].set(s.cells[cell]);
         }
@@ -726,10 +714,18 @@ ORYN_INLINE void mapPair(const RenderSetup& s, const Frame& f, const PairConstan
         cp = &mixed;
     }
     const __m128d scale = cp->scale;
-    const __m128d Xu = roundToFloat(_mm_add_pd(tcx, _mm_mul_pd(vx, scale)));
-    const __m128d Yu = roundToFloat(_mm_add_pd(tcy, _mm_mul_pd(vy, scale)));
-    const __m128d srcY = roundToFloat(_mm_add_pd(_mm_mul_pd(k.zoom, Yu), k.offY));
-    const __m128d srcX = roundToFloat(_mm_add_pd(_mm_mul_pd(k.zoom, Xu), k.offX));
+    const __m128 Xu = _mm_cvtpd_ps(_mm_add_pd(tcx, _mm_mul_pd(vx, scale)));
+    const __m128 Yu = _mm_cvtpd_ps(_mm_add_pd(tcy, _mm_mul_pd(vy, scale)));
+    __m128d srcX, srcY;
+    if (k.noOffset) {
+        // zoom x Yu is exact in double (two floats), so its rounding to float is the single-
+        // precision product; adding an offset of 0 changes at most the sign of a zero.
+        srcY = _mm_cvtps_pd(_mm_mul_ps(k.zoomFloat, Yu));
+        srcX = _mm_cvtps_pd(_mm_mul_ps(k.zoomFloat, Xu));
+    } else {
+        srcY = roundToFloat(_mm_add_pd(_mm_mul_pd(k.zoom, _mm_cvtps_pd(Yu)), k.offY));
+        srcX = roundToFloat(_mm_add_pd(_mm_mul_pd(k.zoom, _mm_cvtps_pd(Xu)), k.offX));
+    }
     const __m128d inside =
         _mm_and_pd(_mm_and_pd(_mm_cmpge_pd(srcY, k.top), _mm_cmplt_pd(srcY, k.bottom)),
                    _mm_and_pd(_mm_cmpge_pd(srcX, k.left), _mm_cmplt_pd(srcX, k.right)));
