@@ -95,10 +95,20 @@ apply_l=$ctl_1_l apply_t=$ctl_1_t
 settle
 shot "$dir/dialog-first.png"
 mainclick() { xdotool mousemove --sync $((main_x + $1)) $((main_y + $2)) click 1; }
-pick_entry() { # opens the preset list and clicks entry $1
+# Opens the preset list, waits until its list is on the screen, and clicks entry $1 in it.
+drop_seen=0
+pick_entry() {
+    local i count top left
     mainclick $(((list_l + list_r) / 2)) $(((list_t + list_b) / 2))
-    sleep 0.3
-    mainclick $((list_l + 10)) $((list_b + 1 + $1 * item + item / 2))
+    for i in $(seq 400); do
+        count=$(grep -c '^droplist ' "$map")
+        ((count > drop_seen)) && break
+        sleep 0.05
+    done
+    ((count > drop_seen)) || { echo "the preset list did not open"; exit 1; }
+    drop_seen=$count
+    read -r left top < <(grep '^droplist ' "$map" | tail -n 1 | awk '{print $4, $5}')
+    xdotool mousemove --sync $((left + 10)) $((top + 1 + $1 * item + item / 2)) click 1
 }
 
 step "drag the cell-width pad from 35 to 55"

@@ -243,7 +243,8 @@ const char HelpText[] =
     "  --no-platform-data pass a null platformData\n"
     "  --window-map FILE  append to FILE, for every dialog or message box of this process that\n"
     "                     appears, its screen client origin and size and each child control's\n"
-    "                     id, class and client rectangle, then 'end'; 'closed' when it goes.\n"
+    "                     id, class and client rectangle, then 'end'; for an opened combo box\n"
+    "                     list its screen rectangle ('droplist'); 'closed' when either goes.\n"
     "                     Scripts that drive the dialogs with real input read it.\n"
     "  --auto-close-ms N  N ms after a dialog or message box of this process appears, report\n"
     "                     its caption, owner and text and press its default button\n"
@@ -1354,7 +1355,14 @@ ORYN_CALLED_BACK BOOL CALLBACK mapChild(HWND child, LPARAM context)
 ORYN_CALLED_BACK BOOL CALLBACK mapTopWindow(HWND window, LPARAM context)
 {
     auto& mapper = *reinterpret_cast<Mapper*>(context);
-    if (!isOwnDialog(window))
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    char className[32] = {};
+    GetClassNameA(window, className, sizeof className);
+    // The list a drop-down combo box shows while it is open: a window of its own.
+    const bool dropList = process == GetCurrentProcessId() && IsWindowVisible(window) &&
+                          lstrcmpiA(className, "ComboLBox") == 0;
+    if (!dropList && !isOwnDialog(window))
         return TRUE;
     mapper.alive.push_back(window);
     for (HWND seen : mapper.mapped)
@@ -1364,6 +1372,14 @@ ORYN_CALLED_BACK BOOL CALLBACK mapTopWindow(HWND window, LPARAM context)
     FILE* file = std::fopen(mapper.path.c_str(), "a");
     if (file == nullptr)
         return TRUE;
+    if (dropList) {
+        RECT rect;
+        GetWindowRect(window, &rect);
+        mapLine(file, "droplist %p screen %ld %ld %ld %ld", static_cast<void*>(window),
+                long(rect.left), long(rect.top), long(rect.right), long(rect.bottom));
+        std::fclose(file);
+        return TRUE;
+    }
     char caption[512] = {};
     GetWindowTextA(window, caption, sizeof caption);
     POINT origin = {0, 0};
