@@ -241,12 +241,12 @@ void launchHomePage()
     }
 }
 
-void selectEntryText(HWND dialog, int32_t index)
+// The selected entry's text, at most 19 characters, into textBuffer.
+void selectedEntryText(HWND dialog)
 {
     textBuffer[0] = '\0';
     SendDlgItemMessageA(dialog, IDC_PRESET_LIST, WM_GETTEXT, PresetNameLength + 1,
                         reinterpret_cast<LPARAM>(textBuffer));
-    (void)index;
 }
 
 // The preset list's CBN_SELCHANGE: the save entry runs the save dialog (save or delete), any other
@@ -290,7 +290,7 @@ void presetSelection(HWND dialog)
         currentSelection = 0;
     }
     applyPreset(currentSelection, *dialogContext);
-    selectEntryText(dialog, currentSelection);
+    selectedEntryText(dialog);
     undecorateName(textBuffer);
     copyName(presetList.currentPresetName, textBuffer, PresetNameLength);
     postRepaint(dialog);
