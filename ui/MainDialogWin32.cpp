@@ -296,6 +296,17 @@ void presetSelection(HWND dialog)
     postRepaint(dialog);
 }
 
+// A check box was clicked: its state becomes `state`; a change from what the dialog last acted on
+// renders the preview again.
+void readCheckBox(HWND dialog, int id, int32_t& state, int32_t& shown)
+{
+    state = IsDlgButtonChecked(dialog, id) == BST_CHECKED ? 1 : 0;
+    if (state != shown) {
+        shown = state;
+        postRepaint(dialog);
+    }
+}
+
 void command(HWND dialog, WPARAM wParam)
 {
     // Nothing acts before the first paint has obtained the image and made the controls.
@@ -311,11 +322,7 @@ void command(HWND dialog, WPARAM wParam)
         EndDialog(dialog, 0);
         break;
     case IDC_ANTIALIAS:
-        antialias = IsDlgButtonChecked(dialog, IDC_ANTIALIAS) == BST_CHECKED ? 1 : 0;
-        if (antialias != antialiasShown) {
-            antialiasShown = antialias;
-            postRepaint(dialog);
-        }
+        readCheckBox(dialog, IDC_ANTIALIAS, antialias, antialiasShown);
         break;
     case IDC_PRESET_LIST:
         if (HIWORD(wParam) == CBN_SELCHANGE)
@@ -325,11 +332,7 @@ void command(HWND dialog, WPARAM wParam)
         chooseBackground(dialog, dialogContext->record);
         break;
     case IDC_STRETCH_DOUBLE:
-        stretchDouble = IsDlgButtonChecked(dialog, IDC_STRETCH_DOUBLE) == BST_CHECKED ? 1 : 0;
-        if (stretchDouble != stretchDoubleShown) {
-            stretchDoubleShown = stretchDouble;
-            postRepaint(dialog);
-        }
+        readCheckBox(dialog, IDC_STRETCH_DOUBLE, stretchDouble, stretchDoubleShown);
         break;
     default:
         break;
