@@ -3,101 +3,16 @@
 // without antialiasing and with options given one by one.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <string>
-#include <vector>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <vips/vips.h>
+#include "tests/gegl/PixelFiles.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
-struct Pixels {
-    int width = 0, height = 0, bands = 0;
-    std::vector<uint8_t> data;
-};
-
-// Decodes a PNG to 8-bit samples. gegl writes 16-bit PNGs; a 16-bit sample that is not an
-// exact widening of an 8-bit one (v = 257 x b) fails the read, so no rounding hides a change.
-::testing::AssertionResult readPixels(const fs::path& file, Pixels& out)
-{
-    VipsImage* image = vips_image_new_from_file(file.c_str(), "access", VIPS_ACCESS_SEQUENTIAL,
-                                                nullptr);
-    if (image == nullptr)
-        return ::testing::AssertionFailure() << file << ": " << vips_error_buffer();
-    size_t size = 0;
-    void* memory = vips_image_write_to_memory(image, &size);
-    out.width = image->Xsize;
-    out.height = image->Ysize;
-    out.bands = image->Bands;
-    const VipsBandFormat format = image->BandFmt;
-    g_object_unref(image);
-    if (memory == nullptr)
-        return ::testing::AssertionFailure() << file << ": " << vips_error_buffer();
-    const size_t samples = size_t(out.width) * out.height * out.bands;
-    out.data.resize(samples);
-    bool exact = true;
-    if (format == VIPS_FORMAT_UCHAR) {
-        std::copy_n(static_cast<uint8_t*>(memory), samples, out.data.begin());
-    } else if (format == VIPS_FORMAT_USHORT) {
-        const uint16_t* wide = static_cast<uint16_t*>(memory);
-        for (size_t i = 0; i < samples; ++i) {
-            exact = exact && wide[i] % 257 == 0;
-            out.data[i] = static_cast<uint8_t>(wide[i] / 257);
-        }
-    } else {
-        exact = false;
-    }
-    g_free(memory);
-    if (!exact)
-        return ::testing::AssertionFailure() << file << ": samples are not 8-bit values";
-    return ::testing::AssertionSuccess();
-}
-
-::testing::AssertionResult samePixels(const fs::path& a, const fs::path& b)
-{
-    Pixels pa, pb;
-    ::testing::AssertionResult ra = readPixels(a, pa);
-    if (!ra)
-        return ra;
-    ::testing::AssertionResult rb = readPixels(b, pb);
-    if (!rb)
-        return rb;
-    if (pa.width != pb.width || pa.height != pb.height || pa.bands != pb.bands)
-        return ::testing::AssertionFailure()
-               << a.filename() << " is " << pa.width << "x" << pa.height << "x" << pa.bands
-               << ", " << b.filename() << " " << pb.width << "x" << pb.height << "x" << pb.bands;
-    size_t differing = 0, first = 0;
-    for (size_t i = 0; i < pa.data.size(); ++i) {
-        if (pa.data[i] != pb.data[i] && differing++ == 0)
-            first = i;
-    }
-    if (differing == 0)
-        return ::testing::AssertionSuccess();
-    const size_t pixel = first / pa.bands;
-    return ::testing::AssertionFailure()
-           << differing << " samples differ; the first at x " << pixel % pa.width << ", y "
-           << pixel / pa.width << ", band " << first % pa.bands << ": "
-           << int(pa.data[first]) << " against " << int(pb.data[first]);
-}
-
-// Runs a command line through the shell; returns its exit status.
-int run(const std::string& command)
-{
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-}
-
-std::string quoted(const fs::path& path) { return "'" + path.string() + "'"; }
+using namespace oryn_test;
 
 class GeglCli : public ::testing::Test {
 protected:
@@ -119,23 +34,7 @@ protected:
         setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
         rgb = dir / "rgb.png";
         rgba = dir / "rgba.png";
-        ASSERT_EQ(run(std::string(SAMPLEGEN_PATH) + " " + quoted(rgb) + " 320 213"), 0);
-        // An alpha plane that runs from 0 to 255 across the picture, with a hole in the middle.
-        VipsImage* base = vips_image_new_from_file(rgb.c_str(), nullptr);
-        ASSERT_NE(base, nullptr);
-        VipsImage *ramp = nullptr, *alpha = nullptr, *joined = nullptr;
-        ASSERT_EQ(vips_xyz(&ramp, base->Xsize, base->Ysize, nullptr), 0);
-        VipsImage* x = nullptr;
-        ASSERT_EQ(vips_extract_band(ramp, &x, 0, nullptr), 0);
-        ASSERT_EQ(vips_linear1(x, &alpha, 255.0 / (base->Xsize - 1), 0.0, "uchar", TRUE, nullptr),
-                  0);
-        ASSERT_EQ(vips_bandjoin2(base, alpha, &joined, nullptr), 0);
-        VipsImage* holed = nullptr;
-        ASSERT_EQ(vips_draw_rect1(joined, 0.0, 140, 90, 40, 30, "fill", TRUE, nullptr), 0);
-        holed = joined;
-        ASSERT_EQ(vips_image_write_to_file(holed, rgba.c_str(), nullptr), 0);
-        for (VipsImage* image : {base, ramp, x, alpha, joined})
-            g_object_unref(image);
+        ASSERT_TRUE(writeTestImages(SAMPLEGEN_PATH, 320, 213, rgb, rgba));
     }
 
     void TearDown() override

@@ -26,6 +26,7 @@ void startGegl(const std::string& path)
     // No user plug-in folder and no swap under the user's home.
     setenv("XDG_DATA_HOME", "/nonexistent", 1);
     setenv("GEGL_SWAP", "RAM", 1);
+    setenv("XDG_CACHE_HOME", "/nonexistent", 1);
     gegl_init(nullptr, nullptr);
 }
 
