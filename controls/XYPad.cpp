@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "controls/PadKeys.h"
+
 namespace oryn {
 
 const uint8_t padSprite[64] = {
@@ -183,6 +185,19 @@ int32_t XYPad::handleMouse(Canvas& dc, uint32_t message, uint32_t keyState, uint
     default:
         return 0;
     }
+}
+
+int32_t XYPad::handleKey(Canvas& dc, uint32_t key, uint32_t modifiers)
+{
+    PadValue target{x, y};
+    if (!padKeyTarget(x, y, right - left, bottom - top, flags, key, modifiers, target))
+        return 0;
+    if (target.x == x && target.y == y)
+        return 0;
+    erase(dc);
+    x = target.x;
+    y = target.y;
+    return 1;
 }
 
 } // namespace oryn
