@@ -16,6 +16,75 @@ const char PopupTemplate[] = "BACK";
 constexpr int RowControls[4] = {IDC_BACK_FOREGROUND, IDC_BACK_BACKGROUND, IDC_BACK_PICKER,
                                 IDC_BACK_TRANSPARENT};
 
+// The row the keyboard has selected (-1: none yet) and the four row labels, top to bottom.
+int32_t popupSelection = -1;
+HWND popupLabels[4] = {};
+
+// Finds the labels: the texts beside the swatch frames, each in the row its middle falls in.
+BOOL CALLBACK findLabel(HWND child, LPARAM /*unused*/)
+{
+    const int id = GetDlgCtrlID(child);
+    for (int row = 0; row < 4; ++row)
+        if (id == RowControls[row])
+            return TRUE;
+    HWND window = GetParent(child);
+    RECT rect{0, 0, 0, 0};
+    GetWindowRect(child, &rect);
+    POINT middle{rect.left, (rect.top + rect.bottom) / 2};
+    ScreenToClient(window, &middle);
+    const int32_t row = popupRowAt(popupRows, static_cast<uint32_t>(middle.y));
+    if (row >= 0 && row < 4)
+        popupLabels[row] = child;
+    return TRUE;
+}
+
+// A row the keyboard may select: Transparent only on images with a fourth plane.
+bool selectable(int32_t row)
+{
+    return row >= 0 && row < 4 && (row < 3 || planesUsed > 3);
+}
+
+void selectRow(HWND window, int32_t row)
+{
+    if (!selectable(row) || row == popupSelection)
+        return;
+    const int32_t previous = popupSelection;
+    popupSelection = row;
+    if (previous >= 0 && popupLabels[previous] != nullptr)
+        InvalidateRect(popupLabels[previous], nullptr, TRUE);
+    if (popupLabels[row] != nullptr)
+        InvalidateRect(popupLabels[row], nullptr, TRUE);
+    (void)window;
+}
+
+// Up and Down (also Left and Right) move the selection, Home and End go to the first and last
+// row; the first key of a popup opened with the mouse selects the current background.
+void popupKey(HWND window, WPARAM key)
+{
+    const int32_t current = selectable(popupResult) ? popupResult : 0;
+    int32_t last = planesUsed > 3 ? 3 : 2;
+    int32_t row = popupSelection;
+    switch (key) {
+    case VK_UP:
+    case VK_LEFT:
+        row = row < 0 ? current : (row > 0 ? row - 1 : 0);
+        break;
+    case VK_DOWN:
+    case VK_RIGHT:
+        row = row < 0 ? current : (row < last ? row + 1 : last);
+        break;
+    case VK_HOME:
+        row = 0;
+        break;
+    case VK_END:
+        row = last;
+        break;
+    default:
+        return;
+    }
+    selectRow(window, row);
+}
+
 void paintPopup(HWND window)
 {
     for (int row = 0; row < 4; ++row)
@@ -57,13 +126,67 @@ void drawSwatch(HDC dc, const Box& rect, uint32_t colour)
     drawSwatch(static_cast<Canvas&>(canvas), rect, colour);
 }
 
-INT_PTR CALLBACK backgroundPopupProc(HWND window, UINT message, WPARAM /*wParam*/, LPARAM lParam)
+INT_PTR CALLBACK backgroundPopupProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_INITDIALOG:
         // The rows exist before the first paint, for a click that comes before it.
         for (int row = 0; row < 4; ++row)
             popupRows[row] = controlClientRect(window, RowControls[row]);
+        for (HWND& label : popupLabels)
+            label = nullptr;
+        EnumChildWindows(window, findLabel, 0);
+        popupSelection = -1;
+        if (popupByKeyboard != 0) {
+            // Opened from the keyboard: over the swatch, not under a pointer that may be anywhere,
+            // and with the current background selected.
+            RECT rect{0, 0, 0, 0};
+            GetWindowRect(window, &rect);
+            SetWindowPos(window, nullptr, popupAnchor.x - (rect.right - rect.left) / 2,
+                         popupAnchor.y - (rect.bottom - rect.top) / 2, 0, 0,
+                         SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+            popupSelection = selectable(popupResult) ? popupResult : 0;
+        }
+        // None of its controls takes the focus: the popup itself does, so that its keys come
+        // to it and never to the window it was opened from.
+        SetFocus(window);
+        break;
+    case WM_ACTIVATE:
+    case WM_SETFOCUS:
+        // The default handling would hand the focus on to the first static: it stays here.
+        if (message == WM_SETFOCUS || LOWORD(wParam) != WA_INACTIVE) {
+            if (message == WM_ACTIVATE)
+                SetFocus(window);
+            SetWindowLongPtrA(window, DWLP_MSGRESULT, 0);
+            return TRUE;
+        }
+        break;
+    case WM_GETDLGCODE:
+        // The arrows choose a row instead of moving among the (unfocusable) controls.
+        SetWindowLongPtrA(window, DWLP_MSGRESULT, DLGC_WANTARROWS);
+        return TRUE;
+    case WM_KEYDOWN:
+        popupKey(window, wParam);
+        break;
+    case WM_COMMAND:
+        // Return takes the selected row; without a selection it does nothing. Escape closes the
+        // popup without a change.
+        if (LOWORD(wParam) == IDOK && popupSelection >= 0) {
+            popupResult = popupSelection;
+            EndDialog(window, 0);
+        } else if (LOWORD(wParam) == IDCANCEL) {
+            popupResult = PopupDismissed;
+            EndDialog(window, 0);
+        }
+        break;
+    case WM_CTLCOLORSTATIC:
+        // The selected row's label in the highlight colours.
+        if (popupSelection >= 0 && reinterpret_cast<HWND>(lParam) == popupLabels[popupSelection]) {
+            HDC dc = reinterpret_cast<HDC>(wParam);
+            SetTextColor(dc, GetSysColor(COLOR_HIGHLIGHTTEXT));
+            SetBkColor(dc, GetSysColor(COLOR_HIGHLIGHT));
+            return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_HIGHLIGHT));
+        }
         break;
     case WM_PAINT:
         paintPopup(window);

@@ -18,8 +18,9 @@ Box controlClientRect(HWND dialog, int id);
 void drawSwatch(HDC dc, const Box& rect, uint32_t colour);
 
 // The dialog procedure of "BACK". Paints the four swatches, and ends the popup on a mouse click
-// with its answer in popupResult (the dialog's own result is always 0). Returns 0 for every
-// message, so the default dialog handling does the rest; the keyboard cannot close it.
+// with its answer in popupResult (the dialog's own result is always 0). From the keyboard the
+// arrows select a row (shown in the highlight colours), Return takes it and Escape closes the
+// popup without a change. The default dialog handling does the rest.
 INT_PTR CALLBACK backgroundPopupProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // What the main dialog does when its swatch is clicked (its WM_COMMAND 1026): opens the popup

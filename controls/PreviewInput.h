@@ -21,8 +21,9 @@ int32_t dispatchControlMouse(uint32_t message, uint32_t keyState, uint32_t posit
 
 // The preview render's progress callback: reports to the host's progressProc, then takes at most
 // one pending mouse message of the main dialog from the queue and hands it to the controls (a
-// message no control handles is dropped), and while restartCount is above 1 uses up one owed
-// restart. Returns 1 to stop the render (a control changed, or a restart is owed), else 0.
+// message no control handles is dropped), then lets keyboardPoll handle one key for the focused
+// control, and while restartCount is above 1 uses up one owed restart. Returns 1 to stop the
+// render (a control changed, or a restart is owed), else 0.
 int32_t previewProgress(const ParamContext* context, int32_t row, int32_t total);
 
 } // namespace oryn

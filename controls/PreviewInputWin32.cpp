@@ -64,6 +64,9 @@ int32_t previewProgress(const ParamContext* context, int32_t row, int32_t total)
         dispatchControlMouse(message.message, static_cast<uint32_t>(message.wParam),
                              static_cast<uint32_t>(message.lParam)) != 0)
         return 1;
+    // Keys go to the focused control's own window, which the mouse poll does not look at.
+    if (keyboardPoll != nullptr && keyboardPoll() != 0)
+        return 1;
     if (restartCount > 1) {
         --restartCount;
         return 1;

@@ -42,8 +42,6 @@ struct DialogView {
     int32_t markWidth = 1;
     // The focus mark and a typed number are drawn in this colour (the system highlight).
     uint32_t markColour = rgb(0, 0, 128);
-    // The colour captions are drawn in otherwise.
-    uint32_t textColour = rgb(0, 0, 0);
 };
 
 // The focus mark's thickness for a display of `dpi` dots per inch: 1 up to 120 dpi, 2 from 144,

@@ -16,6 +16,7 @@
 #include "params/PresetListWin32.h"
 #include "params/PresetStore.h"
 #include "params/SamplePresets.h"
+#include "ui/DialogKeysWin32.h"
 #include "ui/HomePageLink.h"
 
 namespace oryn {
@@ -77,7 +78,7 @@ void fillPreviewHeader()
 // What a dialog needs before its first paint. The fonts, cursors and the strip are made once per
 // loaded module; everything that belongs to one run starts again from its load-time value, so a
 // host that keeps the module loaded gets the same dialog every time.
-void startDialog(LPARAM parameter)
+void startDialog(HWND dialog, LPARAM parameter)
 {
     dialogContext = reinterpret_cast<ParamContext*>(parameter);
     if (buttonBitmap == nullptr)
@@ -102,6 +103,7 @@ void startDialog(LPARAM parameter)
     currentSelection = 0;
     previousSelection = 0;
     std::memset(&previewBuffers, 0, sizeof previewBuffers);
+    createFocusStops(dialog);
 }
 
 // First paint: shows the transfer message, obtains and reduces the image, places the controls
@@ -134,7 +136,9 @@ int firstPaint(HWND dialog)
     dialogRects.previewFrame = controlClientRect(dialog, IDC_PREVIEW_FRAME);
     dialogRects.stretchFrame = controlClientRect(dialog, IDC_STRETCH_FRAME);
     dialogRects.shadingFrame = controlClientRect(dialog, IDC_SHADING_FRAME);
+    dialogRects.doubleBox = controlClientRect(dialog, IDC_STRETCH_DOUBLE);
     adjustFrames(dialogRects);
+    setFocusLook(controlDc);
 
     if (previewDc == nullptr || previewBitmap == nullptr || buttonDc == nullptr ||
         buttonBitmap == nullptr || createDialogControls(dialogRects, pads, button) != 0) {
@@ -205,7 +209,7 @@ void paint(HWND dialog)
     for (;;) {
         acquireControlDc();
         Win32Canvas canvas(controlDc, buttonDc);
-        drawDialogControls(canvas, pads, *button, dialogRects, fullRedraw);
+        drawDialogControls(canvas, pads, *button, dialogRects, fullRedraw, dialogView);
         fullRedraw = 0;
         releaseControlDc();
         const ControlState controls = dialogControlState();
@@ -341,6 +345,13 @@ void command(HWND dialog, WPARAM wParam)
 
 } // namespace
 
+void noteControlChange(HWND dialog)
+{
+    if (restartCount == 0)
+        postRepaint(dialog);
+    ++restartCount;
+}
+
 int errorBox(HINSTANCE instance, int id, HWND owner, UINT style)
 {
     char text[PresetStringSize];
@@ -352,12 +363,9 @@ int errorBox(HINSTANCE instance, int id, HWND owner, UINT style)
 INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     dialogWindow = dialog;
-    if (controlsReady != 0 &&
-        dispatchControlMouse(message, static_cast<uint32_t>(wParam), static_cast<uint32_t>(lParam)) != 0) {
-        if (restartCount == 0)
-            postRepaint(dialog);
-        ++restartCount;
-    }
+    if (controlsReady != 0 && dispatchControlMouse(message, static_cast<uint32_t>(wParam),
+                                                   static_cast<uint32_t>(lParam)) != 0)
+        noteControlChange(dialog);
     if (stretchDouble != stretchDoubleShown && controlsReady != 0) {
         stretchDoubleShown = stretchDouble;
         CheckDlgButton(dialog, IDC_STRETCH_DOUBLE, stretchDouble ? BST_CHECKED : BST_UNCHECKED);
@@ -366,8 +374,14 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     const uint32_t position = static_cast<uint32_t>(lParam);
     switch (LOWORD(message)) {
     case WM_INITDIALOG:
-        startDialog(lParam);
-        return TRUE;
+        startDialog(dialog, lParam);
+        // Apply has the focus first, as the first tab stop had before the dialog's own controls
+        // took part in the tab order: Return applies, Tab goes on to the cell width.
+        SetFocus(GetDlgItem(dialog, IDC_APPLY));
+        return FALSE;
+    case WM_NCDESTROY:
+        releaseFocusStops();
+        return FALSE;
     case WM_PAINT:
         if (dialogContext == nullptr)
             return FALSE;

@@ -34,6 +34,10 @@ extern BITMAPINFO previewHeader;      // 300 x 300, 24 bits, top row first
 extern HBITMAP previewBitmap;         // the screen copy of the preview
 extern HDC previewDc;                 // memory context holding previewBitmap
 
+// A control changed outside a preview render: the first change since the last completed paint
+// posts a paint, every change owes the paint loop one more render.
+void noteControlChange(HWND dialog);
+
 // The dialog procedure of "SAMPLES".
 INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
