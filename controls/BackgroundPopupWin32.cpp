@@ -162,19 +162,27 @@ INT_PTR CALLBACK backgroundPopupProc(HWND window, UINT message, WPARAM wParam, L
         }
         break;
     case WM_GETDLGCODE:
-        // The arrows choose a row instead of moving among the (unfocusable) controls.
-        SetWindowLongPtrA(window, DWLP_MSGRESULT, DLGC_WANTARROWS);
+        // Every key comes here: the arrows choose a row instead of moving among the
+        // (unfocusable) controls, and the default handling must not see Return and Escape,
+        // which it would send on to the main dialog (this popup has the style of a control).
+        SetWindowLongPtrA(window, DWLP_MSGRESULT, DLGC_WANTALLKEYS | DLGC_WANTARROWS);
         return TRUE;
     case WM_KEYDOWN:
-        popupKey(window, wParam);
-        break;
-    case WM_COMMAND:
         // Return takes the selected row; without a selection it does nothing. Escape closes the
         // popup without a change.
-        if (LOWORD(wParam) == IDOK && popupSelection >= 0) {
+        if (wParam == VK_RETURN && popupSelection >= 0) {
             popupResult = popupSelection;
             EndDialog(window, 0);
-        } else if (LOWORD(wParam) == IDCANCEL) {
+        } else if (wParam == VK_ESCAPE) {
+            popupResult = PopupDismissed;
+            EndDialog(window, 0);
+        } else {
+            popupKey(window, wParam);
+        }
+        break;
+    case WM_COMMAND:
+        // The window's close command.
+        if (LOWORD(wParam) == IDCANCEL) {
             popupResult = PopupDismissed;
             EndDialog(window, 0);
         }
