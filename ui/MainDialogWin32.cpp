@@ -309,8 +309,9 @@ void readCheckBox(HWND dialog, int id, int32_t& state, int32_t& shown)
 
 void command(HWND dialog, WPARAM wParam)
 {
-    // Nothing acts before the first paint has obtained the image and made the controls.
-    if (controlsReady == 0)
+    // Nothing acts before the first paint has obtained the image and made the controls, nor while
+    // the background popup or the host's colour picker is open over the dialog.
+    if (controlsReady == 0 || backgroundChoiceOpen())
         return;
     switch (LOWORD(wParam)) {
     case IDC_APPLY:
@@ -352,7 +353,7 @@ int errorBox(HINSTANCE instance, int id, HWND owner, UINT style)
 INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     dialogWindow = dialog;
-    if (controlsReady != 0 &&
+    if (controlsReady != 0 && !backgroundChoiceOpen() &&
         dispatchControlMouse(message, static_cast<uint32_t>(wParam), static_cast<uint32_t>(lParam)) != 0) {
         if (restartCount == 0)
             postRepaint(dialog);
