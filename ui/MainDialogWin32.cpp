@@ -377,6 +377,12 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_COMMAND:
         command(dialog, wParam);
         return TRUE;
+    case WM_CAPTURECHANGED:
+        // Another window took the mouse while a marker was held: the drag ends here, since its
+        // button-up will not come to the dialog.
+        if (reinterpret_cast<HWND>(lParam) != dialog)
+            releaseControlGrabs();
+        return FALSE;
     case WM_SETCURSOR:
         // Keeps the hand over the link between mouse moves instead of the class cursor.
         if (linkHover != 0 && LOWORD(lParam) == HTCLIENT) {
