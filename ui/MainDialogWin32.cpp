@@ -28,6 +28,7 @@ int32_t stretchDoubleShown = 0;
 int32_t currentSelection = 0;
 int32_t previousSelection = 0;
 int32_t linkHover = 0;
+int32_t paintActive = 0;
 DialogRects dialogRects = {};
 HFONT linkFont = nullptr;
 HCURSOR arrowCursor = nullptr;
@@ -101,14 +102,31 @@ void startDialog(LPARAM parameter)
     stretchDoubleShown = 0;
     currentSelection = 0;
     previousSelection = 0;
+    paintActive = 0;
     std::memset(&previewBuffers, 0, sizeof previewBuffers);
+}
+
+// Puts what has been drawn so far on the screen now, before a long wait in which the dialog
+// processes no messages. Some window systems (Wine's among them) copy a window's drawing to the
+// screen only when the thread looks for messages and finds none; this looks for one that is never
+// sent, which leaves the queue as it is.
+void presentNow(HWND dialog)
+{
+    GdiFlush();
+    MSG none;
+    PeekMessageA(&none, dialog, WM_APP + 0x3FFF, WM_APP + 0x3FFF, PM_NOREMOVE);
 }
 
 // First paint: shows the transfer message, obtains and reduces the image, places the controls
 // and applies the starting preset. Returns 0, or 1 after ending the dialog with dialogResult set.
 int firstPaint(HWND dialog)
 {
+    // The frame, the controls and the message are on the screen before the host transfers the
+    // image, which can take a while: the dialog is not blank meanwhile. The dialog's own part of
+    // this update comes back here as a nested paint, which only erases and validates.
+    RedrawWindow(dialog, nullptr, nullptr, RDW_ERASENOW | RDW_UPDATENOW | RDW_ALLCHILDREN);
     TextOutA(controlDc, 50, 50, TransferText, 28);
+    presentNow(dialog);
     FilterRecord* record = dialogContext->record;
     int16_t transfer = previewTransfer(record, planesUsed, imageScale, previewBuffers, previewImageArea);
     if (transfer != noErr) {
@@ -190,12 +208,34 @@ void drawLink()
     SetTextColor(controlDc, previous);
 }
 
+// A paint that arrives while a paint runs: a host whose progressProc dispatches messages hands
+// it over from inside the render. It must not render inside the running render, or the screen
+// would end on the older, outer render. The window is erased and validated here (the system
+// would otherwise send the paint again and again), and the running paint renders once more and
+// redraws every control, so that what it shows last is a completed render of the current values.
+void nestedPaint(HWND dialog)
+{
+    PAINTSTRUCT ps;
+    BeginPaint(dialog, &ps);
+    EndPaint(dialog, &ps);
+    if (controlsReady == 0)
+        return; // the first paint draws everything after its set-up anyway
+    fullRedraw = 1;
+    restartCount = restartCount < 1 ? 2 : restartCount + 1;
+}
+
 void paint(HWND dialog)
 {
+    if (paintActive != 0) {
+        nestedPaint(dialog);
+        return;
+    }
+    paintActive = 1;
     acquireControlDc();
     if (controlsReady == 0 && firstPaint(dialog) != 0) {
         releaseControlDc();
         ValidateRect(dialog, nullptr);
+        paintActive = 0;
         return;
     }
     PAINTSTRUCT ps;
@@ -221,6 +261,7 @@ void paint(HWND dialog)
     EndPaint(dialog, &ps);
     releaseControlDc();
     restartCount = 0;
+    paintActive = 0;
 }
 
 void launchHomePage()
