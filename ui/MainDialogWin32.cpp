@@ -45,6 +45,7 @@ namespace {
 
 const char HomePage[] = ORYN_HOME_PAGE;
 const char TransferText[] = "DATA TRANSFER... PLEASE WAIT";
+const char SaveFailedText[] = "Unable to save User Preset";
 const char BrowserKey[] = "Software\\CLASSES\\http\\shell\\open\\command";
 constexpr COLORREF LinkColour = 0x00FF0000; // pure blue
 
@@ -167,8 +168,13 @@ int firstPaint(HWND dialog)
     antialiasShown = 1;
 
     fillPresetList(dialog, IDC_PRESET_LIST, 0);
-    LRESULT found = SendDlgItemMessageA(dialog, IDC_PRESET_LIST, CB_SELECTSTRING, 0,
+    // The last-used record itself; a user preset whose name merely begins with "Last Used" is
+    // taken only when there is no such record.
+    LRESULT found = SendDlgItemMessageA(dialog, IDC_PRESET_LIST, CB_FINDSTRINGEXACT, WPARAM(-1),
                                         reinterpret_cast<LPARAM>(">Last Used"));
+    if (found == CB_ERR)
+        found = SendDlgItemMessageA(dialog, IDC_PRESET_LIST, CB_SELECTSTRING, 0,
+                                    reinterpret_cast<LPARAM>(">Last Used"));
     if (found == CB_ERR) {
         currentSelection = presetList.userPresetCount + 2; // "Orystone"
         pads[6]->x = 30;
@@ -312,13 +318,19 @@ void presetSelection(HWND dialog)
         if (deleteRequested == 0) {
             copyName(presetList.currentPresetName, textBuffer, PresetNameLength);
             packParams(*dialogContext->block, dialogControlState(), 0);
-            writeValue(textBuffer, dialogContext->block, ParamBlockSize);
+            const long written = writeValue(textBuffer, dialogContext->block, ParamBlockSize);
             fillPresetList(dialog, IDC_PRESET_LIST, 0);
             decorateName(presetList.currentPresetName, CurrentNameSize);
-            LRESULT found = SendDlgItemMessageA(dialog, IDC_PRESET_LIST, CB_SELECTSTRING, 0,
+            // The saved preset's own entry: a prefix search would stop at a longer name that
+            // begins with this one.
+            LRESULT found = SendDlgItemMessageA(dialog, IDC_PRESET_LIST, CB_FINDSTRINGEXACT, WPARAM(-1),
                                                 reinterpret_cast<LPARAM>(presetList.currentPresetName));
             if (found != CB_ERR)
                 currentSelection = static_cast<int32_t>(found);
+            // The list never rests on an empty selection; a save that failed says so.
+            SendDlgItemMessageA(dialog, IDC_PRESET_LIST, CB_SETCURSEL, currentSelection, 0);
+            if (written != ERROR_SUCCESS || found == CB_ERR)
+                MessageBoxA(dialog, SaveFailedText, "ERROR", MB_ICONHAND | MB_OK);
             return;
         }
         uint8_t unused[1];
