@@ -97,8 +97,14 @@ ORYN_CALLED_BACK OSErr hostAdvanceState()
     FilterRecord& record = *run.record;
     ++run.advanceCalls;
     if (run.advanceCalls == 1 && !run.options->holdAdvance.empty()) {
-        // A script looks at the screen meanwhile: what the module shows before the transfer.
-        say("advance holding");
+        // A script looks at the screen meanwhile: what the module shows before the transfer. The
+        // active window (the module's dialog, if it shows one) is named by its client origin.
+        POINT origin{0, 0};
+        HWND active = GetActiveWindow();
+        if (active != nullptr && ClientToScreen(active, &origin))
+            say("advance holding window %ld %ld", long(origin.x), long(origin.y));
+        else
+            say("advance holding");
         for (int i = 0; i < 12000 && GetFileAttributesA(run.options->holdAdvance.c_str()) ==
                                          INVALID_FILE_ATTRIBUTES;
              ++i)
