@@ -150,7 +150,8 @@ int32_t chooseBackground(HWND dialog, FilterRecord* record)
     choiceOpen = 1;
     popupResult = currentMode;
     popupRecord = record;
-    HHOOK keyFilter = SetWindowsHookExA(WH_MSGFILTER, popupKeyFilter, nullptr, GetCurrentThreadId());
+    HHOOK keyFilter =
+        SetWindowsHookExA(WH_MSGFILTER, popupKeyFilter, nullptr, GetCurrentThreadId());
     const INT_PTR ran = DialogBoxParamA(static_cast<HINSTANCE>(moduleInstance), PopupTemplate,
                                         dialog, backgroundPopupProc, 0);
     if (keyFilter != nullptr)

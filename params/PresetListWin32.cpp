@@ -39,8 +39,8 @@ void fillPresetList(HWND dialog, int listId, int saveMode)
     // another program) is skipped; it does not hide the values after it.
     for (int request = 1;; ++request) {
         name[0] = '\0';
-        const long status = queryValue(presetMachineRoot(), PresetKey, name, scratch,
-                                       sizeof scratch, request);
+        const long status =
+            queryValue(presetMachineRoot(), PresetKey, name, scratch, sizeof scratch, request);
         if (status == ERROR_MORE_DATA)
             continue;
         if (status != ERROR_SUCCESS)
@@ -77,7 +77,8 @@ void applyPreset(int32_t n, const ParamContext& context)
         // The preset is read by the name the list shows: skipped values make list positions and
         // enumeration positions differ, and the store may have changed since the list was filled.
         char entry[PresetNameWorkSize] = "";
-        const LRESULT length = SendDlgItemMessageA(dialogWindow, IDC_PRESET_LIST, CB_GETLBTEXTLEN, n, 0);
+        const LRESULT length =
+            SendDlgItemMessageA(dialogWindow, IDC_PRESET_LIST, CB_GETLBTEXTLEN, n, 0);
         if (length != CB_ERR && length < PresetNameWorkSize)
             SendDlgItemMessageA(dialogWindow, IDC_PRESET_LIST, CB_GETLBTEXT, n,
                                 reinterpret_cast<LPARAM>(entry));

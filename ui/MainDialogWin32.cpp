@@ -323,8 +323,9 @@ void presetSelection(HWND dialog)
             decorateName(presetList.currentPresetName, CurrentNameSize);
             // The saved preset's own entry: a prefix search would stop at a longer name that
             // begins with this one.
-            LRESULT found = SendDlgItemMessageA(dialog, IDC_PRESET_LIST, CB_FINDSTRINGEXACT, WPARAM(-1),
-                                                reinterpret_cast<LPARAM>(presetList.currentPresetName));
+            LRESULT found =
+                SendDlgItemMessageA(dialog, IDC_PRESET_LIST, CB_FINDSTRINGEXACT, WPARAM(-1),
+                                    reinterpret_cast<LPARAM>(presetList.currentPresetName));
             if (found != CB_ERR)
                 currentSelection = static_cast<int32_t>(found);
             // The list never rests on an empty selection; a save that failed says so.
@@ -407,7 +408,8 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 {
     dialogWindow = dialog;
     if (controlsReady != 0 && !backgroundChoiceOpen() &&
-        dispatchControlMouse(message, static_cast<uint32_t>(wParam), static_cast<uint32_t>(lParam)) != 0) {
+        dispatchControlMouse(message, static_cast<uint32_t>(wParam),
+                             static_cast<uint32_t>(lParam)) != 0) {
         if (restartCount == 0)
             postRepaint(dialog);
         ++restartCount;

@@ -153,7 +153,8 @@ struct PaddedHost : PatternHost {
         paddedIn.assign(size_t(pitch) * size_t(rows), Canary);
         paddedOut.assign(paddedIn.size(), Canary);
         for (int32_t y = 0; y < rows; ++y)
-            std::memcpy(&paddedIn[size_t(y) * pitch], &in[size_t(y) * columns * 3], size_t(columns) * 3);
+            std::memcpy(&paddedIn[size_t(y) * pitch], &in[size_t(y) * columns * 3],
+                        size_t(columns) * 3);
         record.advanceState = [] {
             FakeHost::advance();
             auto& h = static_cast<PaddedHost&>(*FakeHost::active);

@@ -60,7 +60,8 @@ void commit(ServedBuffer& buffer, Image& image)
     int32_t height = rect.bottom - rect.top;
     int32_t n = buffer.hiPlane - buffer.loPlane + 1;
     for (int32_t y = 0; y < height; ++y) {
-        const uint8_t* pad = buffer.bytes.data() + size_t(y) * size_t(buffer.rowBytes) + size_t(width * n);
+        const uint8_t* pad =
+            buffer.bytes.data() + size_t(y) * size_t(buffer.rowBytes) + size_t(width * n);
         for (int32_t i = 0; i < buffer.padding; ++i)
             if (pad[i] != PaddingFill && activeRun != nullptr)
                 ++activeRun->paddingWritten;

@@ -55,7 +55,8 @@ int storeValue(const std::string& name, const std::string& record)
     LSTATUS status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, StoreKey, 0, nullptr, 0, KEY_ALL_ACCESS,
                                      nullptr, &key, nullptr);
     if (status == ERROR_SUCCESS) {
-        status = RegSetValueExA(key, name.c_str(), 0, REG_BINARY, bytes.data(), DWORD(bytes.size()));
+        status =
+            RegSetValueExA(key, name.c_str(), 0, REG_BINARY, bytes.data(), DWORD(bytes.size()));
         RegCloseKey(key);
     }
     if (status != ERROR_SUCCESS) {
