@@ -350,10 +350,15 @@ transfer_text)
     wait_log '^advance holding'
     read -r main_x main_y < <(tr -d '\r' <"$log" | sed -n 's/^advance holding window \([0-9-]*\) \([0-9-]*\)$/\1 \2/p')
     [ -n "$main_x" ] || { echo "the host named no window"; exit 1; }
-    sleep 1
-    shot "$dir/transfer.png"
-    dark=$(convert "$dir/transfer.png" -crop 200x16+$((main_x + 48))+$((main_y + 46)) +repage \
-        -colorspace gray -depth 8 gray:- | od -An -v -tu1 | awk '{for (i = 1; i <= NF; i++) if ($i < 100) n++} END {print n + 0}')
+    # The host waits; the message must come to the screen meanwhile (within 10 s).
+    dark=0
+    for i in $(seq 40); do
+        shot "$dir/transfer.png"
+        dark=$(convert "$dir/transfer.png" -crop 200x16+$((main_x + 48))+$((main_y + 46)) +repage \
+            -colorspace gray -depth 8 gray:- | od -An -v -tu1 | awk '{for (i = 1; i <= NF; i++) if ($i < 100) n++} END {print n + 0}')
+        ((dark > 40)) && break
+        sleep 0.25
+    done
     echo "dark pixels where the message stands: $dark"
     ((dark > 40)) || fail "\"DATA TRANSFER... PLEASE WAIT\" is not on the screen during the transfer"
     touch "$dir/go"
