@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "engine/RenderEngine.h"
 #include "engine/RenderMath.h"
@@ -74,36 +75,50 @@ double bandOf(double v, double n)
     return v >= 0.0 ? std::floor(v / n) : -1.0;
 }
 
+// Quads along one axis tried one by one; beyond this many, the ones between the first and the
+// last are taken together.
+constexpr int ExactQuads = 64;
+
+// The range of e (or u) in one quad, or in a run of quads taken together (index NaN).
+struct QuadRange {
+    Range range;
+    double index; // q (or p), or NaN for several
+};
+
 // The ranges of e (or u) in the quads that [lo, hi] (a range of Y, or X) and a zigzag shift in
 // [shiftLo, shiftHi] reach: e = Y - 2Hq where 2Hq <= Y + shift < 2Hq + 2H (q = -1 for every
-// negative Y + shift). The first and the last quad each give a range of their own; every quad
-// between them fits in the whole quad's range. At most three ranges.
+// negative Y + shift). Each quad gives its own range, up to ExactQuads of them; in a longer run
+// the first and the last do, and every quad between them fits in the whole quad's range.
 int quadRanges(double lo, double hi, double shiftLo, double shiftHi, double n2, double eps,
-               Range out[3])
+               std::vector<QuadRange>& out)
 {
+    out.clear();
     const double first = bandOf(lo + shiftLo - eps, n2);
     const double last = bandOf(hi + shiftHi + eps, n2);
-    auto rangeFor = [&](double qLo, double qHi) {
+    auto add = [&](double qLo, double qHi, double index) {
         Range r;
         r.lo = lo - n2 * qHi;
         r.hi = hi - n2 * qLo;
         if (qLo >= 0.0)
             r.lo = std::max(r.lo, -shiftHi - eps);
         r.hi = std::min(r.hi, n2 - shiftLo + eps);
-        return r;
+        if (!r.empty())
+            out.push_back({r, index});
     };
-    int count = 0;
-    out[count++] = rangeFor(first, first);
-    if (last > first)
-        out[count++] = rangeFor(last, last);
-    if (last - first >= 2.0)
-        out[count++] = rangeFor(first + 1.0, last - 1.0);
-    return count;
+    if (last - first < double(ExactQuads)) {
+        for (double q = first; q <= last; q += 1.0)
+            add(q, q, q);
+    } else {
+        add(first, first, first);
+        add(last, last, last);
+        add(first + 1.0, last - 1.0, std::nan(""));
+    }
+    return int(out.size());
 }
 
 // A convex polygon in the (e, u) plane.
 struct Polygon {
-    static constexpr int Capacity = 16;
+    static constexpr int Capacity = 32;
     double e[Capacity], u[Capacity];
     int count = 0;
 };
@@ -165,6 +180,89 @@ bool pixelsFor(double lo, double hi, int32_t begin, int32_t end, int32_t& from, 
     return to > from;
 }
 
+// Keeps the part of `p` where the source position lies inside the source (within the margin):
+// top <= srcY < bottom and left <= srcX < right. Pixels outside it are skipped, never read.
+void clipToSource(Polygon& p, const Linear& posY, const Linear& posX, const RenderCall& call,
+                  double margin)
+{
+    clip(p, -posY.fe, -posY.fu, double(call.top) - margin - posY.f0);
+    clip(p, posY.fe, posY.fu, posY.f0 - double(call.bottom) - margin);
+    clip(p, -posX.fe, -posX.fu, double(call.left) - margin - posX.f0);
+    clip(p, posX.fe, posX.fu, posX.f0 - double(call.right) - margin);
+}
+
+// One cell's polygon in one quad (q, p), where Y = e + 2Hq and X = u + 2Wp are known: split by
+// the row bands r and column bands c it crosses, in each of which the zigzag shifts are linear,
+// so that the quad's own tests (0 <= Y + lift - 2Hq < 2H, 0 <= X + shift - 2Wp < 2W) cut it
+// exactly; then cut to the source and measured. Returns false, measuring nothing, when the
+// cell crosses too many bands for that to be worth it (cells far wider than high, or the
+// reverse).
+bool evaluateBands(const Polygon& cell, double q, double p, double H, double W, double sx,
+                   double sy, double eps, const Linear& posY, const Linear& posX,
+                   const RenderCall& call, double margin, Range& srcY, Range& srcX)
+{
+    Range er, ur;
+    for (int i = 0; i < cell.count; ++i) {
+        er.add(cell.e[i]);
+        ur.add(cell.u[i]);
+    }
+    const double rFirst = bandOf(er.lo + 2.0 * H * q - eps, H);
+    const double rLast = bandOf(er.hi + 2.0 * H * q + eps, H);
+    const double cFirst = bandOf(ur.lo + 2.0 * W * p - eps, W);
+    const double cLast = bandOf(ur.hi + 2.0 * W * p + eps, W);
+    if ((rLast - rFirst + 1.0) * (cLast - cFirst + 1.0) > 64.0)
+        return false;
+    for (double r = rFirst; r <= rLast; r += 1.0) {
+        // Row band r: its e range and the horizontal shift sx tri(Y) = Su e + S0 in it.
+        double eLo, eHi, Su, S0;
+        if (r < 0.0) {
+            eLo = -HUGE_VAL, eHi = -2.0 * H * q;
+            Su = -sx, S0 = -sx * 2.0 * H * q;
+        } else {
+            eLo = r * H - 2.0 * H * q, eHi = (r + 1.0) * H - 2.0 * H * q;
+            if (std::fmod(r, 2.0) == 0.0)
+                Su = sx, S0 = sx * (2.0 * H * q - r * H);
+            else
+                Su = -sx, S0 = sx * ((r + 1.0) * H - 2.0 * H * q);
+        }
+        for (double c = cFirst; c <= cLast; c += 1.0) {
+            double uLo, uHi, Lu, L0;
+            if (c < 0.0) {
+                uLo = -HUGE_VAL, uHi = -2.0 * W * p;
+                Lu = sy, L0 = sy * 2.0 * W * p;
+            } else {
+                uLo = c * W - 2.0 * W * p, uHi = (c + 1.0) * W - 2.0 * W * p;
+                if (std::fmod(c, 2.0) == 0.0)
+                    Lu = -sy, L0 = -sy * (2.0 * W * p - c * W);
+                else
+                    Lu = sy, L0 = sy * (2.0 * W * p - (c + 1.0) * W);
+            }
+            Polygon piece = cell;
+            if (eLo > -HUGE_VAL)
+                clip(piece, -1.0, 0.0, eLo - eps);
+            clip(piece, 1.0, 0.0, -eHi - eps);
+            if (uLo > -HUGE_VAL)
+                clip(piece, 0.0, -1.0, uLo - eps);
+            clip(piece, 0.0, 1.0, -uHi - eps);
+            // The quad: e + lift in [0, 2H) (no lower end for q = -1), u + shift in [0, 2W).
+            if (q >= 0.0)
+                clip(piece, -1.0, -Lu, -L0 - eps);
+            clip(piece, 1.0, Lu, L0 - 2.0 * H - eps);
+            if (p >= 0.0)
+                clip(piece, -Su, -1.0, -S0 - eps);
+            clip(piece, Su, 1.0, S0 - 2.0 * W - eps);
+            if (piece.count == 0)
+                continue;
+            clipToSource(piece, posY, posX, call, margin);
+            for (int i = 0; i < piece.count; ++i) {
+                srcY.add(posY.at(piece.e[i], piece.u[i]));
+                srcX.add(posX.at(piece.e[i], piece.u[i]));
+            }
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 PixelArea sourceAreaFor(const RenderCall& call, const PixelArea& area)
@@ -196,7 +294,9 @@ PixelArea sourceAreaFor(const RenderCall& call, const PixelArea& area)
     // single precision move each by at most 2^-24 of it, a few times over.
     const double M = std::max({std::fabs(Ylo), std::fabs(Yhi), std::fabs(Xlo), std::fabs(Xhi)}) +
                      4.0 * (H + W);
-    const double eps = M * (1.0 / 65536.0) + 1e-3;
+    // Each kept value is rounded once, at most 2^-24 of M off; a split distance or zigzag value
+    // goes through a few of them. The margins allow eight times more than that.
+    const double eps = M * (1.0 / 524288.0) + 1e-3;
 
     // The vertical shift of the zigzag depends on the column, the horizontal one on the row.
     const Range triW = triangleRange(Xlo, Xhi, W);
@@ -205,9 +305,9 @@ PixelArea sourceAreaFor(const RenderCall& call, const PixelArea& area)
     const double liftHi = std::max(-sy * triW.lo, -sy * triW.hi);
     const double shiftLo = std::min(sx * triH.lo, sx * triH.hi);
     const double shiftHi = std::max(sx * triH.lo, sx * triH.hi);
-    Range eRanges[3], uRanges[3];
-    const int eCount = quadRanges(Ylo, Yhi, liftLo, liftHi, 2.0 * H, eps, eRanges);
-    const int uCount = quadRanges(Xlo, Xhi, shiftLo, shiftHi, 2.0 * W, eps, uRanges);
+    std::vector<QuadRange> eRanges, uRanges;
+    quadRanges(Ylo, Yhi, liftLo, liftHi, 2.0 * H, eps, eRanges);
+    quadRanges(Xlo, Xhi, shiftLo, shiftHi, 2.0 * W, eps, uRanges);
 
     const HalfPlane aNeg = {1.0, -sy, -H * (1.0 + k) - eps};            // A < 0
     const HalfPlane aPos = {-1.0, sy, H * (1.0 + k) - eps};             // A >= 0
@@ -235,16 +335,40 @@ PixelArea sourceAreaFor(const RenderCall& call, const PixelArea& area)
         {gBR, hBR, {bPos, aPos, dPos}, 3}, {gBR, hBR, {bPos, aNeg, cPos}, 3},
     };
 
-    Range g, h;
-    for (int ie = 0; ie < eCount; ++ie) {
-        const Range& er = eRanges[ie];
-        if (er.empty())
-            continue;
-        for (int iu = 0; iu < uCount; ++iu) {
-            const Range& ur = uRanges[iu];
-            if (ur.empty())
-                continue;
+    // The margin of a source position: the roundings of the zoom product and of everything
+    // before it, the source scale included (a large zoom multiplies them too).
+    const double scaleMargin = 1.0 + ratio;
+    const double reach = std::fabs(zoom) * scaleMargin * M +
+                         std::max(std::fabs(double(call.srcOffsetX)), std::fabs(double(call.srcOffsetY))) +
+                         std::max({std::fabs(double(call.left)), std::fabs(double(call.right)),
+                                   std::fabs(double(call.top)), std::fabs(double(call.bottom))});
+    const double margin = reach * (1.0 / 262144.0) + 0.01;
+
+    // In one quad (q, p) the row and column values are Y = e + 2Hq and X = u + 2Wp, so the
+    // source position is linear in (e, u) too, and the pixels it puts outside the source (which
+    // are skipped, never read) are cut away as well. For quads taken together, the position is
+    // the linear part plus the range of Y(1 + k) or X(1 + k).
+    Range srcY, srcX;
+    for (const QuadRange& qr : eRanges) {
+        const Range& er = qr.range;
+        const bool exactQ = !std::isnan(qr.index);
+        for (const QuadRange& pr : uRanges) {
+            const Range& ur = pr.range;
+            const bool exactP = !std::isnan(pr.index);
             for (const Piece& piece : pieces) {
+                // zoom (Y(1 + k) + g) + offset, with Y = e + 2Hq when q is known.
+                Linear posY = {zoom * piece.g.fe, zoom * piece.g.fu,
+                               zoom * piece.g.f0 + double(call.srcOffsetY)};
+                Linear posX = {zoom * piece.h.fe, zoom * piece.h.fu,
+                               zoom * piece.h.f0 + double(call.srcOffsetX)};
+                if (exactQ) {
+                    posY.fe += zoom * (1.0 + k);
+                    posY.f0 += zoom * (1.0 + k) * 2.0 * H * qr.index;
+                }
+                if (exactP) {
+                    posX.fu += zoom * (1.0 + k);
+                    posX.f0 += zoom * (1.0 + k) * 2.0 * W * pr.index;
+                }
                 Polygon p;
                 p.count = 4;
                 p.e[0] = er.lo, p.u[0] = ur.lo;
@@ -253,27 +377,42 @@ PixelArea sourceAreaFor(const RenderCall& call, const PixelArea& area)
                 p.e[3] = er.lo, p.u[3] = ur.hi;
                 for (int i = 0; i < piece.planeCount && p.count > 0; ++i)
                     clip(p, piece.planes[i].a, piece.planes[i].b, piece.planes[i].c);
+                if (exactQ && exactP && p.count > 0 &&
+                    evaluateBands(p, qr.index, pr.index, H, W, sx, sy, eps, posY, posX, call,
+                                  margin, srcY, srcX))
+                    continue;
+                // Inside the source: top <= srcY < bottom, left <= srcX < right.
+                if (exactQ && p.count > 0) {
+                    clip(p, -posY.fe, -posY.fu, double(call.top) - margin - posY.f0);
+                    clip(p, posY.fe, posY.fu, posY.f0 - double(call.bottom) - margin);
+                }
+                if (exactP && p.count > 0) {
+                    clip(p, -posX.fe, -posX.fu, double(call.left) - margin - posX.f0);
+                    clip(p, posX.fe, posX.fu, posX.f0 - double(call.right) - margin);
+                }
                 for (int i = 0; i < p.count; ++i) {
-                    g.add(piece.g.at(p.e[i], p.u[i]));
-                    h.add(piece.h.at(p.e[i], p.u[i]));
+                    const double py = posY.at(p.e[i], p.u[i]);
+                    const double px = posX.at(p.e[i], p.u[i]);
+                    if (exactQ) {
+                        srcY.add(py);
+                    } else {
+                        srcY.add(py + zoom * (1.0 + k) * Ylo);
+                        srcY.add(py + zoom * (1.0 + k) * Yhi);
+                    }
+                    if (exactP) {
+                        srcX.add(px);
+                    } else {
+                        srcX.add(px + zoom * (1.0 + k) * Xlo);
+                        srcX.add(px + zoom * (1.0 + k) * Xhi);
+                    }
                 }
             }
         }
     }
-    if (g.empty() || h.empty())
+    if (srcY.empty() || srcX.empty())
         return none;
-
-    const double scaleMargin = 1.0 + ratio + 1.0 / ratio;
-    auto positions = [&](double lo, double hi, double offset, Range& out) {
-        const double a = zoom * lo + offset, b = zoom * hi + offset;
-        const double size = std::max(std::fabs(a), std::fabs(b)) + std::fabs(zoom) * scaleMargin * M;
-        const double margin = size * (1.0 / 65536.0) + 0.01;
-        out.lo = std::min(a, b) - margin;
-        out.hi = std::max(a, b) + margin;
-    };
-    Range srcY, srcX;
-    positions((1.0 + k) * Ylo + g.lo, (1.0 + k) * Yhi + g.hi, call.srcOffsetY, srcY);
-    positions((1.0 + k) * Xlo + h.lo, (1.0 + k) * Xhi + h.hi, call.srcOffsetX, srcX);
+    srcY.lo -= margin, srcY.hi += margin;
+    srcX.lo -= margin, srcX.hi += margin;
     if (!std::isfinite(srcY.lo) || !std::isfinite(srcY.hi) || !std::isfinite(srcX.lo) ||
         !std::isfinite(srcX.hi))
         return wholeRectangle(call);
