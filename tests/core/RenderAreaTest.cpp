@@ -4,12 +4,14 @@
 #include "engine/RenderArea.h"
 
 #include "engine/RenderEngine.h"
+#include "engine/RenderMath.h"
 #include "params/SamplePresets.h"
 #include "plugin/FinalRender.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -348,6 +350,79 @@ TEST(RenderAreaTest, TheWindowOfAStripIsAFewCellsHigh)
     Case far = withSkew(image, "far", 0, 0, 30, 20);
     far.call.rowOffset = 5000;
     EXPECT_TRUE(sourceAreaFor(far.call, strip).empty());
+}
+
+// The source rows the pixels of a strip really sample, found by mapping every pixel as the
+// renderer does; -1 when none maps into the source.
+int32_t sampledRows(const RenderCall& call, const PixelArea& strip, int32_t& first)
+{
+    const RenderArgs a = {call.cellHeight, call.cellWidth, call.skewX,  call.skewY,
+                          call.lightV,     call.lightH,    call.shading, call.toneFloor,
+                          call.brightnessBoost, call.bevel, call.faceMode, call.left,
+                          call.top,        call.right,     call.bottom, call.renderFlags,
+                          call.fillColor,  call.bytesPerPixel};
+    RenderSetup s;
+    prepareRender(a, s);
+    double lo = HUGE_VAL, hi = -HUGE_VAL;
+    for (int32_t y = strip.top; y < strip.bottom; ++y) {
+        RowState rs{};
+        rs.start(s, int64_t(y) - call.rowOffset);
+        BandIndex columns;
+        columns.n = s.W;
+        for (int32_t x = strip.left; x < strip.right; ++x) {
+            ColumnGeometry col;
+            prepareColumn(s, int64_t(x) - call.colOffset, columns, col);
+            PixelGeometry g;
+            mapPixel(s, col, rs, g);
+            const float sy = sourcePosition(s.zoom, g.Yu, call.srcOffsetY);
+            const float sx = sourcePosition(s.zoom, g.Xu, call.srcOffsetX);
+            if (sy >= call.top && sy < call.bottom && sx >= call.left && sx < call.right) {
+                lo = std::min(lo, double(sy));
+                hi = std::max(hi, double(sy));
+            }
+        }
+    }
+    if (!(lo <= hi))
+        return -1;
+    first = int32_t(lo);
+    return std::min(int32_t(hi) + 2, call.bottom) - first;
+}
+
+// For the sample presets (cells of 67 to 1000 pixels here) the window of a strip is within a few
+// rows of the rows its pixels really sample; only the presets whose cells take their source at
+// an extreme scale get more.
+TEST(RenderAreaTest, TheWindowHugsTheRowsAStripSamples)
+{
+    const Image image{2000, 1500, 3, {}, {}};
+    FilterRecord record = recordFor(image, false);
+    for (int k = 1; k <= 9; ++k) {
+        ControlState controls{};
+        ASSERT_EQ(applySample(k, controls), 0);
+        ParamBlock block = defaultParamBlock();
+        packParams(block, controls, 8);
+        const RunSetup setup = setupRun(record, block, 0);
+        RenderCall call;
+        ASSERT_EQ(finalRenderCall(block, setup, image.columns, image.rows, 3, call), noErr);
+        const bool extreme = std::fabs(std::log(double(
+                                 (1.0f + 0.02f * call.skewX * 0.02f * call.skewY) /
+                                 (1.0f - 0.02f * call.skewX * 0.02f * call.skewY)))) > 2.0;
+        for (int32_t top : {0, 333, 777, 1400}) {
+            PixelArea strip;
+            strip.left = 0, strip.top = top, strip.right = image.columns, strip.bottom = top + 8;
+            int32_t first = 0;
+            const int32_t sampled = sampledRows(call, strip, first);
+            const PixelArea window = sourceAreaFor(call, strip);
+            if (sampled < 0)
+                continue;
+            ASSERT_FALSE(window.empty()) << "sample " << k << ", row " << top;
+            EXPECT_LE(window.top, first) << "sample " << k << ", row " << top;
+            EXPECT_GE(window.bottom, first + sampled) << "sample " << k << ", row " << top;
+            if (!extreme) {
+                EXPECT_LE(window.bottom - window.top, sampled + 6)
+                    << "sample " << k << ", row " << top;
+            }
+        }
+    }
 }
 
 } // namespace
