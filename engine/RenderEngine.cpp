@@ -1358,6 +1358,30 @@ int32_t RenderEngine(const ParamContext* context, int32_t cellHeight, int32_t ce
     return result;
 }
 
+RenderArgs hostRenderArgs(const RenderCall& call)
+{
+    RenderArgs a;
+    a.cellHeight = call.cellHeight;
+    a.cellWidth = call.cellWidth;
+    a.skewX = call.skewX;
+    a.skewY = call.skewY;
+    a.lightV = call.lightV;
+    a.lightH = call.lightH;
+    a.shading = call.shading;
+    a.toneFloor = call.toneFloor;
+    a.brightnessBoost = call.brightnessBoost;
+    a.bevel = call.bevel;
+    a.faceMode = call.faceMode;
+    a.left = call.left;
+    a.top = call.top;
+    a.right = call.right;
+    a.bottom = call.bottom;
+    a.renderFlags = call.renderFlags | HostOutputFlag;
+    a.fillColor = call.fillColor;
+    a.bytesPerPixel = call.bytesPerPixel;
+    return a;
+}
+
 ORYN_ALIGN_STACK
 int32_t renderArea(const ParamContext* context, const RenderCall& call, const PixelArea& area,
                    const uint8_t* src, int32_t srcRowBytes, const uint8_t* mask,
@@ -1372,11 +1396,7 @@ int32_t renderArea(const ParamContext* context, const RenderCall& call, const Pi
         return 0;
     }
     FloatMode floatMode;
-    const RenderArgs args = {call.cellHeight, call.cellWidth, call.skewX, call.skewY,
-                             call.lightV, call.lightH, call.shading, call.toneFloor,
-                             call.brightnessBoost, call.bevel, call.faceMode, call.left,
-                             call.top, call.right, call.bottom,
-                             call.renderFlags | HostOutputFlag, call.fillColor, bpp};
+    const RenderArgs args = hostRenderArgs(call);
     RenderSetup s;
     prepareRender(args, s);
     s.fillLeft = x0, s.fillTop = y0, s.fillRight = x1, s.fillBottom = y1;

@@ -272,12 +272,7 @@ PixelArea sourceAreaFor(const RenderCall& call, const PixelArea& area)
     const int32_t y0 = std::max(area.top, call.top), y1 = std::min(area.bottom, call.bottom);
     if (x0 >= x1 || y0 >= y1 || call.bytesPerPixel < 1)
         return none;
-    const RenderArgs args = {call.cellHeight, call.cellWidth, call.skewX, call.skewY,
-                             call.lightV, call.lightH, call.shading, call.toneFloor,
-                             call.brightnessBoost, call.bevel, call.faceMode, call.left,
-                             call.top, call.right, call.bottom,
-                             call.renderFlags | HostOutputFlag, call.fillColor,
-                             call.bytesPerPixel};
+    const RenderArgs args = hostRenderArgs(call);
     RenderSetup s;
     prepareRender(args, s);
     if (s.mapsNothing)
@@ -292,8 +287,8 @@ PixelArea sourceAreaFor(const RenderCall& call, const PixelArea& area)
     const double Xhi = float(double(int64_t(x1) - 1 - call.colOffset) + 0.5);
     // Every quantity of the mapping is at most about this large; the renderer's roundings to
     // single precision move each by at most 2^-24 of it, a few times over.
-    const double M = std::max({std::fabs(Ylo), std::fabs(Yhi), std::fabs(Xlo), std::fabs(Xhi)}) +
-                     4.0 * (H + W);
+    const double M =
+        std::max({std::fabs(Ylo), std::fabs(Yhi), std::fabs(Xlo), std::fabs(Xhi)}) + 4.0 * (H + W);
     // Each kept value is rounded once, at most 2^-24 of M off; a split distance or zigzag value
     // goes through a few of them. The margins allow eight times more than that.
     const double eps = M * (1.0 / 524288.0) + 1e-3;
@@ -309,8 +304,8 @@ PixelArea sourceAreaFor(const RenderCall& call, const PixelArea& area)
     quadRanges(Ylo, Yhi, liftLo, liftHi, 2.0 * H, eps, eRanges);
     quadRanges(Xlo, Xhi, shiftLo, shiftHi, 2.0 * W, eps, uRanges);
 
-    const HalfPlane aNeg = {1.0, -sy, -H * (1.0 + k) - eps};            // A < 0
-    const HalfPlane aPos = {-1.0, sy, H * (1.0 + k) - eps};             // A >= 0
+    const HalfPlane aNeg = {1.0, -sy, -H * (1.0 + k) - eps}; // A < 0
+    const HalfPlane aPos = {-1.0, sy, H * (1.0 + k) - eps};  // A >= 0
     const HalfPlane bNeg = {1.0, sy, -2.0 * sy * W - H * (1.0 - k) - eps};
     const HalfPlane bPos = {-1.0, -sy, 2.0 * sy * W + H * (1.0 - k) - eps};
     const HalfPlane cNeg = {sx, 1.0, -W * (1.0 + k) - eps};
@@ -338,10 +333,11 @@ PixelArea sourceAreaFor(const RenderCall& call, const PixelArea& area)
     // The margin of a source position: the roundings of the zoom product and of everything
     // before it, the source scale included (a large zoom multiplies them too).
     const double scaleMargin = 1.0 + ratio;
-    const double reach = std::fabs(zoom) * scaleMargin * M +
-                         std::max(std::fabs(double(call.srcOffsetX)), std::fabs(double(call.srcOffsetY))) +
-                         std::max({std::fabs(double(call.left)), std::fabs(double(call.right)),
-                                   std::fabs(double(call.top)), std::fabs(double(call.bottom))});
+    const double reach =
+        std::fabs(zoom) * scaleMargin * M +
+        std::max(std::fabs(double(call.srcOffsetX)), std::fabs(double(call.srcOffsetY))) +
+        std::max({std::fabs(double(call.left)), std::fabs(double(call.right)),
+                  std::fabs(double(call.top)), std::fabs(double(call.bottom))});
     const double margin = reach * (1.0 / 262144.0) + 0.01;
 
     // In one quad (q, p) the row and column values are Y = e + 2Hq and X = u + 2Wp, so the

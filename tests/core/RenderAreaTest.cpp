@@ -47,9 +47,12 @@ std::vector<uint8_t> makeMask(int32_t columns, int32_t rows)
     std::vector<uint8_t> mask(size_t(columns) * rows);
     for (int32_t y = 0; y < rows; ++y)
         for (int32_t x = 0; x < columns; ++x) {
-            const int32_t d = (x - columns / 2) * (x - columns / 2) + (y - rows / 3) * (y - rows / 3);
+            const int32_t d =
+                (x - columns / 2) * (x - columns / 2) + (y - rows / 3) * (y - rows / 3);
             const int32_t r = columns * columns / 9;
-            mask[size_t(y) * columns + x] = uint8_t(d < r ? 255 : d < r + 400 ? (x * 37 + y) & 255 : 0);
+            mask[size_t(y) * columns + x] = uint8_t(d < r         ? 255
+                                                    : d < r + 400 ? (x * 37 + y) & 255
+                                                                  : 0);
         }
     return mask;
 }
@@ -88,8 +91,8 @@ std::vector<uint8_t> wholeRender(const Image& image, const Case& c)
                  k.shading, k.toneFloor, k.brightnessBoost, k.bevel, k.faceMode, k.left, k.top,
                  k.right, k.bottom, image.pixels.data(), rowBytes, dst.data(), rowBytes,
                  c.masked ? image.mask.data() : nullptr, image.columns, nullptr, k.rowOffset,
-                 k.srcOffsetY, k.colOffset, k.srcOffsetX, k.renderFlags, k.fillColor, k.bytesPerPixel,
-                 nullptr);
+                 k.srcOffsetY, k.colOffset, k.srcOffsetX, k.renderFlags, k.fillColor,
+                 k.bytesPerPixel, nullptr);
     return dst;
 }
 
@@ -131,8 +134,7 @@ int32_t renderPart(const Image& image, const Case& c, const PixelArea& part,
 }
 
 // The whole image in parts of `width` x `height` pixels (the last ones smaller).
-std::vector<uint8_t> renderInParts(const Image& image, const Case& c, int32_t width,
-                                   int32_t height)
+std::vector<uint8_t> renderInParts(const Image& image, const Case& c, int32_t width, int32_t height)
 {
     std::vector<uint8_t> out(image.pixels.size(), 0x11);
     for (int32_t top = 0; top < image.rows; top += height)
@@ -200,8 +202,10 @@ std::vector<Case> boundCases(const Image& image)
     cases.push_back(withSkew(image, "strong skew y", -2, -49, 16, 8));
     cases.push_back(withSkew(image, "no skew", 0, 0, 7, 9));
     cases.push_back(withSkew(image, "two-pixel cells", 35, -40, 2, 2));
-    cases.push_back(withSkew(image, "cells as large as the image", 30, 25, image.rows, image.columns));
-    cases.push_back(withSkew(image, "cells larger than the image", -45, 40, 3 * image.rows, 2 * image.columns));
+    cases.push_back(
+        withSkew(image, "cells as large as the image", 30, 25, image.rows, image.columns));
+    cases.push_back(
+        withSkew(image, "cells larger than the image", -45, 40, 3 * image.rows, 2 * image.columns));
     cases.push_back(withSkew(image, "tall thin cells", 40, 45, 90, 3));
     Case far = withSkew(image, "offsets far off", 10, -20, 11, 13);
     far.call.rowOffset = 250;
@@ -227,8 +231,13 @@ TEST(RenderAreaTest, PartsEqualTheWholeRenderInTheBoundsWorstCases)
     const Image image = testImage(97, 71, 3);
     for (const Case& c : boundCases(image)) {
         const std::vector<uint8_t> whole = wholeRender(image, c);
-        for (const auto& shape : {std::pair<int, int>{97, 16}, {97, 1}, {97, 7}, {13, 11},
-                                  {64, 64}, {1, 71}, {30, 5}}) {
+        for (const auto& shape : {std::pair<int, int>{97, 16},
+                                  {97, 1},
+                                  {97, 7},
+                                  {13, 11},
+                                  {64, 64},
+                                  {1, 71},
+                                  {30, 5}}) {
             EXPECT_EQ(renderInParts(image, c, shape.first, shape.second), whole)
                 << c.name << ", parts " << shape.first << " x " << shape.second;
         }
@@ -284,9 +293,9 @@ TEST(RenderAreaTest, PartsEqualTheWholeRenderForEverySamplePreset)
             block.modeBits = uint8_t(block.modeBits | stretch);
             const RunSetup setup = setupRun(record, block, 0);
             Case c{"sample " + std::to_string(k) + (stretch ? ", x2" : ""), RenderCall()};
-            ASSERT_EQ(finalRenderCall(block, setup, image.columns, image.rows, record.planes,
-                                      c.call),
-                      noErr);
+            ASSERT_EQ(
+                finalRenderCall(block, setup, image.columns, image.rows, record.planes, c.call),
+                noErr);
             const std::vector<uint8_t> whole = wholeRender(image, c);
             EXPECT_EQ(renderInParts(image, c, image.columns, 16), whole) << c.name;
             EXPECT_EQ(renderInParts(image, c, 128, 32), whole) << c.name;
@@ -356,11 +365,7 @@ TEST(RenderAreaTest, TheWindowOfAStripIsAFewCellsHigh)
 // renderer does; -1 when none maps into the source.
 int32_t sampledRows(const RenderCall& call, const PixelArea& strip, int32_t& first)
 {
-    const RenderArgs a = {call.cellHeight, call.cellWidth, call.skewX,  call.skewY,
-                          call.lightV,     call.lightH,    call.shading, call.toneFloor,
-                          call.brightnessBoost, call.bevel, call.faceMode, call.left,
-                          call.top,        call.right,     call.bottom, call.renderFlags,
-                          call.fillColor,  call.bytesPerPixel};
+    const RenderArgs a = hostRenderArgs(call);
     RenderSetup s;
     prepareRender(a, s);
     double lo = HUGE_VAL, hi = -HUGE_VAL;
@@ -403,9 +408,9 @@ TEST(RenderAreaTest, TheWindowHugsTheRowsAStripSamples)
         const RunSetup setup = setupRun(record, block, 0);
         RenderCall call;
         ASSERT_EQ(finalRenderCall(block, setup, image.columns, image.rows, 3, call), noErr);
-        const bool extreme = std::fabs(std::log(double(
-                                 (1.0f + 0.02f * call.skewX * 0.02f * call.skewY) /
-                                 (1.0f - 0.02f * call.skewX * 0.02f * call.skewY)))) > 2.0;
+        const bool extreme =
+            std::fabs(std::log(double((1.0f + 0.02f * call.skewX * 0.02f * call.skewY) /
+                                      (1.0f - 0.02f * call.skewX * 0.02f * call.skewY)))) > 2.0;
         for (int32_t top : {0, 333, 777, 1400}) {
             PixelArea strip;
             strip.left = 0, strip.top = top, strip.right = image.columns, strip.bottom = top + 8;

@@ -111,8 +111,8 @@ struct RenderState {
 
     std::mutex lock;
     std::condition_variable changed;
-    int32_t first = 0;   // source rows below this were given back
-    int32_t filled = 0;  // source rows [first, filled) are read
+    int32_t first = 0;    // source rows below this were given back
+    int32_t filled = 0;   // source rows [first, filled) are read
     bool reading = false; // a thread is reading rows
     bool failed = false;
     std::vector<int32_t> donePixels; // per output row: pixels rendered
@@ -362,8 +362,8 @@ int buildRender(VipsObject* object)
     for (int i = 0; names[i] != nullptr; ++i)
         vips_image_remove(op->out, names[i]);
     g_strfreev(names);
-    if (vips_image_generate(op->out, startSequence, generateRegion, stopSequence, state,
-                            nullptr) != 0)
+    if (vips_image_generate(op->out, startSequence, generateRegion, stopSequence, state, nullptr) !=
+        0)
         return -1;
     // The state goes with the output image; every thread has stopped before it closes.
     g_signal_connect(op->out, "close", G_CALLBACK(freeState), state);
@@ -386,8 +386,7 @@ static void oryn_render_class_init(OrynRenderClass* klass)
     objectClass->description = "the relief render of oryn3d, made in strips on demand";
     objectClass->build = buildRender;
     // The source is read top to bottom; the state pointer makes every call its own.
-    operationClass->flags =
-        VipsOperationFlags(VIPS_OPERATION_SEQUENTIAL | VIPS_OPERATION_NOCACHE);
+    operationClass->flags = VipsOperationFlags(VIPS_OPERATION_SEQUENTIAL | VIPS_OPERATION_NOCACHE);
     VIPS_ARG_IMAGE(klass, "in", 1, "Input", "Source image", VIPS_ARGUMENT_REQUIRED_INPUT,
                    G_STRUCT_OFFSET(OrynRender, in));
     VIPS_ARG_IMAGE(klass, "out", 2, "Output", "Rendered image", VIPS_ARGUMENT_REQUIRED_OUTPUT,
