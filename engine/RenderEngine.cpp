@@ -1385,8 +1385,7 @@ RenderArgs hostRenderArgs(const RenderCall& call)
 ORYN_ALIGN_STACK
 int32_t renderArea(const ParamContext* context, const RenderCall& call, const PixelArea& area,
                    const uint8_t* src, int32_t srcRowBytes, const uint8_t* mask,
-                   int32_t maskRowBytes, const PixelArea& window, uint8_t* dst,
-                   int32_t dstRowBytes)
+                   int32_t maskRowBytes, const PixelArea& window, uint8_t* dst, int32_t dstRowBytes)
 {
     const int32_t bpp = call.bytesPerPixel;
     // Only the part of the area inside the rectangle is rendered.

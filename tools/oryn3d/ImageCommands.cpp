@@ -374,9 +374,9 @@ int openStreamMask(const Invocation& q, RunShared& shared, InputImage& mask, Ima
 
 // The final render of one input, streamed from the source pipeline into the encoder (for
 // standard output, into memory first: nothing is written there before the render is complete).
-Outcome streamRender(const Invocation& q, const Job& job, const HostImage& host,
-                     VipsImage* source, VipsImage* mask, ParamBlock& block,
-                     const MetadataRef& metadata, const std::string& target)
+Outcome streamRender(const Invocation& q, const Job& job, const HostImage& host, VipsImage* source,
+                     VipsImage* mask, ParamBlock& block, const MetadataRef& metadata,
+                     const std::string& target)
 {
     const std::string out = job.output == "-" ? std::string("standard output") : job.output;
     // libvips' thread pool renders the strips: --threads sets its size.
@@ -461,11 +461,18 @@ Outcome runJob(const Invocation& q, const Job& job, bool preview, RunShared& sha
         return Outcome::Failed;
     if (!preview && openStreamMask(q, shared, maskInput, maskImage) != 0)
         return Outcome::Failed;
-    const int32_t maskWidth = preview ? shared.mask.width : maskInput.image ? maskInput.width() : 0;
-    const int32_t maskHeight =
-        preview ? shared.mask.height : maskInput.image ? maskInput.height() : 0;
-    if ((preview ? shared.maskRead : maskImage.image != nullptr) &&
-        (maskWidth != input.width() || maskHeight != input.height())) {
+    bool haveMask = false;
+    int32_t maskWidth = 0, maskHeight = 0;
+    if (preview && shared.maskRead) {
+        haveMask = true;
+        maskWidth = shared.mask.width;
+        maskHeight = shared.mask.height;
+    } else if (!preview && maskImage.image != nullptr) {
+        haveMask = true;
+        maskWidth = maskInput.width();
+        maskHeight = maskInput.height();
+    }
+    if (haveMask && (maskWidth != input.width() || maskHeight != input.height())) {
         reportError(job.input + ": the image is " + std::to_string(input.width()) + " x " +
                     std::to_string(input.height()) + " pixels, the mask " + q.mask + " " +
                     std::to_string(maskWidth) + " x " + std::to_string(maskHeight));
@@ -524,8 +531,7 @@ Outcome runJob(const Invocation& q, const Job& job, bool preview, RunShared& sha
             reportError(job.input + ": the filter failed with error " + std::to_string(status));
             return Outcome::Failed;
         }
-        const int written =
-            writeImage(target, job.format, q.encode, result, metadata.get(), error);
+        const int written = writeImage(target, job.format, q.encode, result, metadata.get(), error);
         // A signal during the write (SIGPIPE from a closed pipe, for one) is a stop, not a fault.
         if (written != 0 && cancelRequested())
             return Outcome::Cancelled;
