@@ -110,6 +110,7 @@ struct RenderState {
     RowBuffer pixels, maskPixels;
 
     std::mutex lock;
+    std::mutex outcomeLock; // for `outcome`, which any thread may fill in
     std::condition_variable changed;
     int32_t first = 0;    // source rows below this were given back
     int32_t filled = 0;   // source rows [first, filled) are read
@@ -129,12 +130,19 @@ struct RenderState {
     }
 };
 
-// Records a failure for the caller and for libvips. Called with the lock held or not.
-void fail(RenderState& state, bool sourceFailed, const std::string& reason)
+enum class Failure { Render, Source, Cancel };
+
+// Records the first failure for the caller, and each for libvips. Any thread, with the state's
+// lock held or not.
+void fail(RenderState& state, Failure kind, const std::string& reason)
 {
-    if (state.outcome->reason.empty()) {
-        state.outcome->sourceFailed = sourceFailed;
-        state.outcome->reason = reason;
+    {
+        std::lock_guard<std::mutex> hold(state.outcomeLock);
+        if (state.outcome->reason.empty()) {
+            state.outcome->sourceFailed = kind == Failure::Source;
+            state.outcome->cancelled = kind == Failure::Cancel;
+            state.outcome->reason = reason;
+        }
     }
     vips_error("oryn3d", "%s", reason.c_str());
 }
@@ -169,7 +177,7 @@ int acquireRows(RenderState& state, Sequence& seq, const PixelArea& need)
         if (need.top < state.first) {
             state.failed = true;
             state.changed.notify_all();
-            fail(state, false, "the render asked for source rows it had already let go");
+            fail(state, Failure::Render, "the render asked for source rows it had already let go");
             return 1;
         }
         if (need.bottom <= state.filled)
@@ -191,8 +199,7 @@ int acquireRows(RenderState& state, Sequence& seq, const PixelArea& need)
             state.reading = false;
             state.changed.notify_all();
             if (cancelled) {
-                state.outcome->cancelled = true;
-                fail(state, false, "stopped");
+                fail(state, Failure::Cancel, "stopped");
             } else {
                 std::string reason = vips_error_buffer();
                 vips_error_clear();
@@ -202,7 +209,8 @@ int acquireRows(RenderState& state, Sequence& seq, const PixelArea& need)
                 const size_t colon = reason.find(": ");
                 if (colon != std::string::npos && colon < 24)
                     reason.erase(0, colon + 2);
-                fail(state, true, reason.empty() ? std::string("unknown reason") : reason);
+                fail(state, Failure::Source,
+                     reason.empty() ? std::string("unknown reason") : reason);
             }
             return 1;
         }
@@ -273,8 +281,7 @@ int generateRegion(VipsRegion* out, void* vseq, void* a, void*, gboolean*)
     Sequence& seq = *static_cast<Sequence*>(vseq);
     const VipsRect& r = out->valid;
     if (cancelRequested()) {
-        state.outcome->cancelled = true;
-        fail(state, false, "stopped");
+        fail(state, Failure::Cancel, "stopped");
         return -1;
     }
     PixelArea need;
@@ -307,7 +314,7 @@ int generateRegion(VipsRegion* out, void* vseq, void* a, void*, gboolean*)
                    reinterpret_cast<uint8_t*>(VIPS_REGION_ADDR(out, r.left, r.top)),
                    int32_t(VIPS_REGION_LSKIP(out)));
     if (result != 0) {
-        fail(state, false, "the render needed source rows beyond the ones it had read");
+        fail(state, Failure::Render, "the render needed source rows beyond the ones it had read");
         return -1;
     }
     finishArea(state, r);
