@@ -6,8 +6,8 @@
 // from rows already there. The rows live in a buffer of the whole image's size that only holds
 // memory for the rows in use: once every output row that may still be asked for lies below the
 // rows a strip of them can read, those rows are given back to the system. How far back a strip
-// reads is the core's bound (sourceAreaFor), worked out per output row when the operation is
-// built. libvips asks for each output pixel once, about in order; a strip that needs rows
+// reads is the core's bound (sourceAreaFor), worked out for bands of output rows when the
+// operation is built. libvips asks for each output pixel once, about in order; a strip that needs rows
 // already given back fails with a message instead of reading them.
 #include "tools/oryn3d/StreamRender.h"
 
