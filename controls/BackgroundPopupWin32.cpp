@@ -85,6 +85,72 @@ void popupKey(HWND window, WPARAM key)
     selectRow(window, row);
 }
 
+// A key pressed in the popup: Return takes the selected row (without a selection it does
+// nothing), Escape closes the popup without a change, the arrows, Home and End select a row.
+void popupKeyDown(HWND window, WPARAM key)
+{
+    if (key == VK_RETURN && popupSelection >= 0) {
+        popupResult = popupSelection;
+        EndDialog(window, 0);
+    } else if (key == VK_ESCAPE) {
+        popupResult = PopupDismissed;
+        EndDialog(window, 0);
+    } else {
+        popupKey(window, key);
+    }
+}
+
+// The popup while it is open, for the keyboard filter below; null otherwise.
+HWND openPopup = nullptr;
+// 1 from the swatch click until the popup and the host's colour picker have both returned.
+int32_t choiceOpen = 0;
+
+// Keys meant for the popup. The template's DS_CONTROL style makes the dialog manager hand a
+// popup's dialog keys to its owner, so Escape or Enter pressed in the popup would cancel or apply
+// the main dialog underneath it. The popup's modal loop passes every message through this thread
+// filter first; each key message is answered here and never reaches the dialog manager: Escape
+// closes the popup without a change, the arrows select a row and Return takes it (popupKeyDown);
+// nothing else acts.
+LRESULT CALLBACK popupKeyFilter(int code, WPARAM wParam, LPARAM lParam)
+{
+    MSG* message = reinterpret_cast<MSG*>(lParam);
+    if (code != MSGF_DIALOGBOX || message == nullptr || openPopup == nullptr ||
+        message->message < WM_KEYFIRST || message->message > WM_KEYLAST)
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    if (message->message == WM_KEYDOWN)
+        popupKeyDown(openPopup, message->wParam);
+    return 1;
+}
+
+// Centres the popup on the mouse pointer, kept inside the work area of the pointer's monitor.
+// The template asks for this too, but a window system that honours DS_CENTER over
+// DS_CENTERMOUSE centres it on the screen instead, far from the swatch that was clicked.
+void placeAtPointer(HWND window)
+{
+    POINT pointer{0, 0};
+    RECT frame{0, 0, 0, 0};
+    if (!GetCursorPos(&pointer) || !GetWindowRect(window, &frame))
+        return;
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    if (!GetMonitorInfoA(MonitorFromPoint(pointer, MONITOR_DEFAULTTONEAREST), &monitor))
+        return;
+    const RECT& area = monitor.rcWork;
+    const LONG width = frame.right - frame.left;
+    const LONG height = frame.bottom - frame.top;
+    LONG x = pointer.x - width / 2;
+    LONG y = pointer.y - height / 2;
+    if (x + width > area.right)
+        x = area.right - width;
+    if (y + height > area.bottom)
+        y = area.bottom - height;
+    if (x < area.left)
+        x = area.left;
+    if (y < area.top)
+        y = area.top;
+    SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 void paintPopup(HWND window)
 {
     for (int row = 0; row < 4; ++row)
@@ -130,6 +196,8 @@ INT_PTR CALLBACK backgroundPopupProc(HWND window, UINT message, WPARAM wParam, L
 {
     switch (message) {
     case WM_INITDIALOG:
+        openPopup = window;
+        placeAtPointer(window);
         // The rows exist before the first paint, for a click that comes before it.
         for (int row = 0; row < 4; ++row)
             popupRows[row] = controlClientRect(window, RowControls[row]);
@@ -168,24 +236,9 @@ INT_PTR CALLBACK backgroundPopupProc(HWND window, UINT message, WPARAM wParam, L
         SetWindowLongPtrA(window, DWLP_MSGRESULT, DLGC_WANTALLKEYS | DLGC_WANTARROWS);
         return TRUE;
     case WM_KEYDOWN:
-        // Return takes the selected row; without a selection it does nothing. Escape closes the
-        // popup without a change.
-        if (wParam == VK_RETURN && popupSelection >= 0) {
-            popupResult = popupSelection;
-            EndDialog(window, 0);
-        } else if (wParam == VK_ESCAPE) {
-            popupResult = PopupDismissed;
-            EndDialog(window, 0);
-        } else {
-            popupKey(window, wParam);
-        }
-        break;
-    case WM_COMMAND:
-        // The window's close command.
-        if (LOWORD(wParam) == IDCANCEL) {
-            popupResult = PopupDismissed;
-            EndDialog(window, 0);
-        }
+        // Keys normally arrive through popupKeyFilter; one sent to the popup directly is handled
+        // the same way.
+        popupKeyDown(window, wParam);
         break;
     case WM_CTLCOLORSTATIC:
         // The selected row's label in the highlight colours.
@@ -213,22 +266,47 @@ INT_PTR CALLBACK backgroundPopupProc(HWND window, UINT message, WPARAM wParam, L
     return 0;
 }
 
+bool backgroundChoiceOpen()
+{
+    return choiceOpen != 0;
+}
+
 int32_t chooseBackground(HWND dialog, FilterRecord* record)
 {
-    if (planesUsed < 3)
+    // A click that reaches the dialog while the popup or the host's picker is still open (a host
+    // whose picker pumps messages delivers it) must not open a second one.
+    if (planesUsed < 3 || choiceOpen != 0)
         return 0;
+    choiceOpen = 1;
     popupResult = currentMode;
     popupRecord = record;
+    HHOOK keyFilter =
+        SetWindowsHookExA(WH_MSGFILTER, popupKeyFilter, nullptr, GetCurrentThreadId());
     const INT_PTR ran = DialogBoxParamA(static_cast<HINSTANCE>(moduleInstance), PopupTemplate,
                                         dialog, backgroundPopupProc, 0);
+    if (keyFilter != nullptr)
+        UnhookWindowsHookEx(keyFilter);
+    openPopup = nullptr;
     popupRecord = nullptr;
     // A popup that could not be made chose nothing; with Picker current, its unchanged answer
     // would otherwise open the host's picker unasked.
-    if (ran == -1)
+    if (ran == -1) {
+        choiceOpen = 0;
         return 0;
+    }
 
     BackgroundChoice state{planesUsed, currentMode, pickerColor, resolvedColor};
+    // The host's picker is the host's window: the dialog takes no input until it has returned,
+    // as under any modal window of its own.
+    const bool picking = popupResult == Picker;
+    if (picking)
+        EnableWindow(dialog, FALSE);
     const int32_t changed = applyBackgroundAnswer(popupResult, record, state);
+    if (picking) {
+        EnableWindow(dialog, TRUE);
+        SetActiveWindow(dialog);
+    }
+    choiceOpen = 0;
     currentMode = state.currentMode;
     pickerColor = state.pickerColor;
     resolvedColor = state.resolvedColor;

@@ -22,6 +22,7 @@ extern int32_t stretchDoubleShown;   // the "x2" state last sent to or read from
 extern int32_t currentSelection;     // preset list entry now
 extern int32_t previousSelection;    // preset list entry before the last change
 extern int32_t linkHover;            // 1 while the mouse was last seen over the link
+extern int32_t paintActive;          // 1 while a paint runs (its renders included)
 extern DialogRects dialogRects;      // the client rectangles the layout uses
 extern HFONT linkFont;               // the dialog font, underlined
 extern HCURSOR arrowCursor;          // the system arrow
