@@ -38,6 +38,9 @@ public:
     // Copies from `strip`; source pixels outside the strip leave the destination as it was.
     void copyFromStrip(int32_t x, int32_t y, int32_t width, int32_t height, int32_t stripX,
                        int32_t stripY) override;
+    // Nearest strip pixel: column c of the drawn block takes strip column c x cellWidth / width.
+    void stretchFromStrip(int32_t x, int32_t y, int32_t width, int32_t height, int32_t stripX,
+                          int32_t stripY, int32_t cellWidth, int32_t cellHeight) override;
 
     // The colour at (x, y), or `Outside` for a point beyond the raster.
     uint32_t pixel(int32_t x, int32_t y) const;

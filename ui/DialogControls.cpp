@@ -36,30 +36,35 @@ void drawIfActive(Canvas& dc, XYPad& pad, int fullRedraw)
 
 // The skew figure in the Stretch frame: a 50 x 50 square whose right edge drops by y - 25 and
 // whose bottom edge shifts right by x - 25, with both values as captions.
-void drawStretch(Canvas& dc, XYPad& pad, const Box& frame)
+void drawStretch(Canvas& dc, XYPad& pad, const Box& frame, const DisplayScale& scale)
 {
     const int32_t L = frame.left, T = frame.top, x = pad.x, y = pad.y;
-    const Point figure[5] = {{L, T}, {L + 50, T + y - 25}, {L + x + 25, T + y + 25},
-                             {L + x - 25, T + 50}, {L, T}};
-    fill(dc, L - 1, T - 31, frame.right - 2, frame.bottom - 2);
-    fill(dc, L - 31, T - 1, frame.right - 2, frame.bottom - 2);
+    auto px = [&](int32_t length) { return scale.px(length); };
+    const Point figure[5] = {{L, T}, {L + px(50), T + px(y - 25)}, {L + px(x + 25), T + px(y + 25)},
+                             {L + px(x - 25), T + px(50)}, {L, T}};
+    fill(dc, L - px(1), T - px(31), frame.right - px(2), frame.bottom - px(2));
+    fill(dc, L - px(31), T - px(1), frame.right - px(2), frame.bottom - px(2));
     dc.polyline(figure, 5);
-    caption(dc, L + x - 31, T + 44, "%0.2i ", x - 25);
-    caption(dc, L + 44, T + y - 31, "%0.2i ", y - 25);
+    caption(dc, L + px(x - 31), T + px(44), "%0.2i ", x - 25);
+    caption(dc, L + px(44), T + px(y - 31), "%0.2i ", y - 25);
     pad.draw(dc);
 }
 
 // The light direction in the G-Shading frame: a cross-hair through the marker's centre.
-void drawLight(Canvas& dc, XYPad& pad, const Box& frame)
+void drawLight(Canvas& dc, XYPad& pad, const Box& frame, const DisplayScale& scale)
 {
     const int32_t L = frame.left, T = frame.top, x = pad.x, y = pad.y;
-    fill(dc, L - 18, T - 14, L + 70, T + 60);
-    const Point across[2] = {{L, T + y + 4}, {L + 58, T + y + 4}};
-    const Point down[2] = {{L + x + 4, T}, {L + x + 4, T + 58}};
-    dc.polyline(across, 2);
-    dc.polyline(down, 2);
-    caption(dc, L + x + 8, T + y - 14, "%0.2i ", x - 25);
-    caption(dc, L + x - 18, T + y - 10, "%0.2i ", y - 25);
+    auto px = [&](int32_t length) { return scale.px(length); };
+    fill(dc, L - px(18), T - px(14), L + px(70), T + px(60));
+    // Through the middle of the scaled marker: its origin plus half its size.
+    const int32_t across = T + px(y) + px(8) / 2;
+    const int32_t down = L + px(x) + px(8) / 2;
+    const Point horizontal[2] = {{L, across}, {L + px(58), across}};
+    const Point vertical[2] = {{down, T}, {down, T + px(58)}};
+    dc.polyline(horizontal, 2);
+    dc.polyline(vertical, 2);
+    caption(dc, L + px(x + 8), T + px(y - 14), "%0.2i ", x - 25);
+    caption(dc, L + px(x - 18), T + px(y - 10), "%0.2i ", y - 25);
     pad.draw(dc);
 }
 
@@ -67,10 +72,11 @@ void drawLight(Canvas& dc, XYPad& pad, const Box& frame)
 
 void adjustFrames(DialogRects& rects)
 {
-    rects.stretchFrame.left += 34;
-    rects.stretchFrame.top += 36;
-    rects.shadingFrame.left += 24;
-    rects.shadingFrame.top += 24;
+    const DisplayScale& scale = rects.scale;
+    rects.stretchFrame.left += scale.px(34);
+    rects.stretchFrame.top += scale.px(36);
+    rects.shadingFrame.left += scale.px(24);
+    rects.shadingFrame.top += scale.px(24);
 }
 
 void releaseDialogControls(XYPad* (&pads)[PadCount], TriStateButton*& button)
@@ -90,22 +96,27 @@ int createDialogControls(const DialogRects& rects, XYPad* (&pads)[PadCount],
     const Box& pf = rects.previewFrame;
     const Box& sf = rects.shadingFrame;
     const Box& tf = rects.stretchFrame;
+    const DisplayScale scale = rects.scale;
+    auto px = [&](int32_t length) { return scale.px(length); };
     auto slider = [&](int32_t top, int32_t range, int32_t flags, const char* label) {
-        return new (std::nothrow) XYPad(sf.left - 4, top, range, 0, 8, 0, 16, 8, 0, 8, flags, label, 0);
+        return new (std::nothrow)
+            XYPad(sf.left - px(4), top, range, 0, 8, 0, 16, 8, 0, 8, flags, label, 0, scale);
     };
     auto sprite = [&](int32_t left, int32_t top) {
-        return new (std::nothrow) XYPad(left, top, 50, 50, 0, 0, 8, 8, 0, 8, PadSprite, "", 0);
+        return new (std::nothrow)
+            XYPad(left, top, 50, 50, 0, 0, 8, 8, 0, 8, PadSprite, "", 0, scale);
     };
-    pads[0] = new (std::nothrow)
-        XYPad(pf.left - 15, pf.top - 6, 0, 300, 0, 0, 13, 0, 0, 13, 0, "", CellHeightCaption);
-    pads[1] = new (std::nothrow)
-        XYPad(pf.left - 6, pf.top - 15, 300, 0, 0, 0, 13, 0, 0, 13, 0, "", CellWidthCaption);
-    pads[3] = slider(sf.bottom + 56, 100, PadRuler | PadCentred | PadShowValue, "S-Shading");
-    button = new (std::nothrow) TriStateButton(sf.left + 84, sf.bottom + 32, 18, 18);
-    pads[2] = slider(sf.bottom + 26, 50, PadRuler | PadShowValue, "S-Bevel width");
-    pads[6] = slider(sf.bottom + 124, 100, PadRuler | PadShowValue, "Light Boosting");
-    pads[7] = slider(sf.bottom + 94, 100, PadRuler | PadShowValue, "Brightness Ratio");
-    pads[4] = sprite(tf.left + 21, tf.top + 21);
+    pads[0] = new (std::nothrow) XYPad(pf.left - px(15), pf.top - px(6), 0, 300, 0, 0, 13, 0, 0,
+                                       13, 0, "", CellHeightCaption, scale);
+    pads[1] = new (std::nothrow) XYPad(pf.left - px(6), pf.top - px(15), 300, 0, 0, 0, 13, 0, 0,
+                                       13, 0, "", CellWidthCaption, scale);
+    pads[3] = slider(sf.bottom + px(56), 100, PadRuler | PadCentred | PadShowValue, "S-Shading");
+    button = new (std::nothrow)
+        TriStateButton(sf.left + px(84), sf.bottom + px(32), 18, 18, scale);
+    pads[2] = slider(sf.bottom + px(26), 50, PadRuler | PadShowValue, "S-Bevel width");
+    pads[6] = slider(sf.bottom + px(124), 100, PadRuler | PadShowValue, "Light Boosting");
+    pads[7] = slider(sf.bottom + px(94), 100, PadRuler | PadShowValue, "Brightness Ratio");
+    pads[4] = sprite(tf.left + px(21), tf.top + px(21));
     pads[5] = sprite(sf.left, sf.top);
 
     bool complete = button != nullptr;
@@ -124,24 +135,27 @@ void drawDialogControls(Canvas& dc, XYPad* const (&pads)[PadCount], TriStateButt
     XYPad& width = *pads[1];
     XYPad& stretch = *pads[4];
     const Box& pf = rects.previewFrame;
+    const DisplayScale& scale = rects.scale;
+    auto px = [&](int32_t length) { return scale.px(length); };
 
-    // The cell-size sliders sit at the corner of the first cell, which the skew shifts.
+    // The cell-size sliders sit at the corner of the first cell, which the skew shifts: the shift
+    // is in units, like the values, and moves the track by its scaled length.
     height.erase(dc);
-    height.top = pf.top + 2 + negativePart(stretch.y - 25) * (width.x + 1) / 50;
+    height.top = pf.top + px(2 + negativePart(stretch.y - 25) * (width.x + 1) / 50);
     width.erase(dc);
-    width.left = pf.left + 2 + clampNonNegative(25 - stretch.x) * (height.y + 1) / 50;
+    width.left = pf.left + px(2 + clampNonNegative(25 - stretch.x) * (height.y + 1) / 50);
     height.draw(dc);
     width.draw(dc);
-    caption(dc, pf.left - 22, height.top + height.y - 17, "%0.3i ", height.y);
-    caption(dc, width.left + width.x + 16, pf.top - 22, "%0.3i ", width.x);
+    caption(dc, pf.left - px(22), height.originY() - px(17), "%0.3i ", height.y);
+    caption(dc, width.originX() + px(16), pf.top - px(22), "%0.3i ", width.x);
 
     button.draw(dc);
     drawIfActive(dc, *pads[2], fullRedraw);
     drawIfActive(dc, *pads[3], fullRedraw);
     if (stretch.grabbed == 1 || fullRedraw == 1)
-        drawStretch(dc, stretch, rects.stretchFrame);
+        drawStretch(dc, stretch, rects.stretchFrame, scale);
     if (pads[5]->grabbed == 1 || fullRedraw == 1)
-        drawLight(dc, *pads[5], rects.shadingFrame);
+        drawLight(dc, *pads[5], rects.shadingFrame, scale);
     drawIfActive(dc, *pads[6], fullRedraw);
     drawIfActive(dc, *pads[7], fullRedraw);
 }

@@ -7,27 +7,31 @@
 #include <cstdint>
 
 #include "controls/Canvas.h"
+#include "controls/DisplayScale.h"
 #include "controls/TriStateButton.h"
 #include "controls/XYPad.h"
 #include "params/ParamBlock.h"
 
 namespace oryn {
 
-// Client rectangles the controls are placed by, read from the dialog's template controls.
-// shadingFrame and stretchFrame are stored already adjusted (see adjustFrames).
+// Client rectangles the controls are placed by, read from the dialog's template controls, and the
+// display scale every length drawn from them is scaled by. shadingFrame and stretchFrame are
+// stored already adjusted (see adjustFrames).
 struct DialogRects {
     Box previewFrame; // 1017
     Box shadingFrame; // 1019, left and top moved in by 24
     Box stretchFrame; // 1018, left moved in by 34 and top by 36
     Box swatchRect;   // 1021
     Box linkRect;     // 4000
+    DisplayScale scale;
 };
 
-// Moves the frames' top-left corners to where the pads inside them start.
+// Moves the frames' top-left corners to where the pads inside them start (by lengths scaled with
+// rects.scale).
 void adjustFrames(DialogRects& rects);
 
-// Makes the eight pads and the button for the rectangles, replacing (and deleting) any made
-// before. Returns 0, or 1 when one could not be allocated; nothing is then left half made.
+// Makes the eight pads and the button for the rectangles at their scale, replacing (and
+// deleting) any made before. Returns 0, or 1 when one could not be allocated; nothing is then left half made.
 int createDialogControls(const DialogRects& rects, XYPad* (&pads)[PadCount],
                          TriStateButton*& button);
 

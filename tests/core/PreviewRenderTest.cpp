@@ -95,9 +95,9 @@ TEST(PreviewRenderTest, ThreePlanesLandInBlueGreenRedOrder)
         }
     }
     EXPECT_TRUE(allZero(buffers->previewSource + 200 * PreviewRowBytes, 100 * PreviewRowBytes));
-    EXPECT_TRUE(allZero(buffers->previewAlpha, sizeof buffers->previewAlpha));
-    EXPECT_TRUE(allZero(buffers->previewMask, sizeof buffers->previewMask));
-    EXPECT_TRUE(allZero(buffers->previewImage, sizeof buffers->previewImage));
+    EXPECT_TRUE(allZero(buffers->previewAlpha, buffers->planeBytes()));
+    EXPECT_TRUE(allZero(buffers->previewMask, buffers->planeBytes()));
+    EXPECT_TRUE(allZero(buffers->previewImage, buffers->imageBytes()));
 }
 
 TEST(PreviewRenderTest, FourthPlaneAndMaskFillTheirBuffers)
@@ -135,7 +135,7 @@ TEST(PreviewRenderTest, OneAndTwoPlanesShowTheFirstAsGrey)
                 ASSERT_EQ(px[2], grey);
             }
         }
-        EXPECT_TRUE(allZero(buffers->previewAlpha, sizeof buffers->previewAlpha));
+        EXPECT_TRUE(allZero(buffers->previewAlpha, buffers->planeBytes()));
     }
 }
 
@@ -148,7 +148,7 @@ TEST(PreviewRenderTest, TransferFailuresLeaveTheBuffers)
         auto buffers = zeroBuffers();
         PreviewArea area{};
         EXPECT_EQ(previewTransfer(&host.record, 3, 2.0f, *buffers, area), memFullErr);
-        EXPECT_TRUE(allZero(buffers->previewSource, sizeof buffers->previewSource));
+        EXPECT_TRUE(allZero(buffers->previewSource, buffers->imageBytes()));
     }
     {
         // A scale that would overfill the 300 x 300 buffers is refused before any request.
@@ -169,7 +169,7 @@ TEST(PreviewRenderTest, TransferFailuresLeaveTheBuffers)
         auto buffers = zeroBuffers();
         PreviewArea area{};
         EXPECT_EQ(previewTransfer(&host.record, 3, 1.0f, *buffers, area), memFullErr);
-        EXPECT_TRUE(allZero(buffers->previewSource, sizeof buffers->previewSource));
+        EXPECT_TRUE(allZero(buffers->previewSource, buffers->imageBytes()));
     }
     auto buffers = zeroBuffers();
     PreviewArea area{};
@@ -212,9 +212,9 @@ TEST(PreviewRenderTest, RenderPassesTheControlsInPreviewUnits)
     RenderEngine(&context, 23, 37, 30, -40, 5, -13, 15, 20, 30, 12.0f, 2, 0, 0, 200, 150,
                  direct->previewSource, 900, direct->previewImage, 900, direct->previewMask, 300,
                  direct->previewAlpha, 29, 0.0f, 13, 0.0f, 1, 0x00FFFFFFu, 3, neverStop);
-    EXPECT_EQ(std::memcmp(buffers->previewImage, direct->previewImage, sizeof direct->previewImage),
+    EXPECT_EQ(std::memcmp(buffers->previewImage, direct->previewImage, direct->imageBytes()),
               0);
-    EXPECT_FALSE(allZero(buffers->previewImage, sizeof buffers->previewImage));
+    EXPECT_FALSE(allZero(buffers->previewImage, buffers->imageBytes()));
 
     // A stop from the callback comes back unchanged.
     EXPECT_EQ(previewRender(&context, c, area, *buffers, stopAtOnce), 1);

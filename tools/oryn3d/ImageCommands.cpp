@@ -433,7 +433,7 @@ Outcome runJob(const Invocation& q, const Job& job, bool preview, RunShared& sha
         host.rowsDone = [&encoder](int32_t rows) { encoder.rowsReady(rows); };
     }
     const int16_t status =
-        preview ? renderPreview(host, block, controls, result) : renderImage(host, block, result);
+        preview ? renderPreview(host, block, controls, result, q.dpi) : renderImage(host, block, result);
     if (status != noErr || cancelRequested())
         encoder.abandon();
     if (status == userCanceledErr || cancelRequested())
