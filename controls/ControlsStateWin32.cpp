@@ -38,6 +38,10 @@ DisplayScale windowDisplayScale(HWND window)
     return displayScaleForDpi(dpi);
 }
 
+int32_t popupByKeyboard = 0;
+POINT popupAnchor = {0, 0};
+int32_t (*keyboardPoll)() = nullptr;
+
 ControlState dialogControlState()
 {
     ControlState state{};

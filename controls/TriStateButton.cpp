@@ -1,6 +1,8 @@
 // The G-Shading button: state cycling, its 17 x 17 hit square and painting from the picture strip.
 #include "controls/TriStateButton.h"
 
+#include "controls/PadKeys.h"
+
 namespace oryn {
 
 namespace {
@@ -51,10 +53,23 @@ int32_t TriStateButton::handleMouse(uint32_t message, uint32_t /*keyState*/, uin
     const int32_t last = scale.px(17) - 1;
     if (mx < x || mx > x + last || my < y || my > y + last)
         return 0;
+    advance();
+    return 1;
+}
+
+int32_t TriStateButton::handleKey(uint32_t key)
+{
+    if (key != KeySpace && key != KeyReturn)
+        return 0;
+    advance();
+    return 1;
+}
+
+void TriStateButton::advance()
+{
     ++state;
     if (state > 2)
         state = 0;
-    return 1;
 }
 
 } // namespace oryn

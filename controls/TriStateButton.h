@@ -26,6 +26,8 @@ public:
     // Returns 1 when a click changed the state, else 0. Draws nothing. The hit square is 17 x 17
     // pixels at 100%, scaled like the picture.
     int32_t handleMouse(uint32_t message, uint32_t keyState, uint32_t position);
+    // Space and Return advance the state as a click does. Returns 1 when the state changed.
+    int32_t handleKey(uint32_t key);
 
     int32_t x;
     int32_t y;
@@ -33,6 +35,10 @@ public:
     int32_t height;
     int32_t state;
     DisplayScale scale;
+
+private:
+    // The next state: 0, 1, 2, then 0 again (a stored 3 also goes to 0).
+    void advance();
 };
 
 } // namespace oryn

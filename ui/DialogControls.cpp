@@ -28,34 +28,162 @@ void caption(Canvas& dc, int32_t x, int32_t y, const char* format, int32_t value
     dc.text(x, y, text, 3);
 }
 
-void drawIfActive(Canvas& dc, XYPad& pad, int fullRedraw)
+// A caption that shows what is being typed for `axis` of pad `index` in the mark colour, padded
+// with blanks to `count` characters; "_" stands for the axis being typed while it is still empty.
+// Returns false (and draws nothing) when nothing is typed for that axis.
+bool typedCaption(Canvas& dc, const DialogView& view, int32_t index, int32_t axis, int32_t x,
+                  int32_t y, int count)
+{
+    if (!entryActive(view.entry, index))
+        return false;
+    const char* typed = view.entry.text[axis];
+    if (typed[0] == '\0') {
+        if (view.entry.axis != axis)
+            return false;
+        typed = "_";
+    }
+    char text[16];
+    std::snprintf(text, sizeof text, "%-*s", count, typed);
+    const uint32_t previous = dc.setTextColour(view.markColour);
+    dc.text(x, y, text, count);
+    dc.setTextColour(previous);
+    return true;
+}
+
+void captionOrTyped(Canvas& dc, const DialogView& view, int32_t index, int32_t axis, int32_t x,
+                    int32_t y, const char* format, int32_t value)
+{
+    if (!typedCaption(dc, view, index, axis, x, y, 3))
+        caption(dc, x, y, format, value);
+}
+
+// The focus mark of a triangle marker: every pixel strictly inside its outline as drawn at the
+// pad's scale, so that the pad's own erase clears it with the marker.
+void fillMarker(Canvas& dc, const XYPad& pad, uint32_t colour)
+{
+    const DisplayScale& scale = pad.scale;
+    const Point m[3] = {{scale.px(pad.marker[0].x), scale.px(pad.marker[0].y)},
+                        {scale.px(pad.marker[1].x), scale.px(pad.marker[1].y)},
+                        {scale.px(pad.marker[2].x), scale.px(pad.marker[2].y)}};
+    const int32_t ox = pad.originX(), oy = pad.originY();
+    auto side = [](const Point& a, const Point& b, int32_t px, int32_t py) {
+        return (b.x - a.x) * (py - a.y) - (b.y - a.y) * (px - a.x);
+    };
+    const int32_t turn = side(m[0], m[1], m[2].x, m[2].y);
+    if (turn == 0)
+        return;
+    for (int32_t py = 0; py <= m[2].y; ++py) {
+        for (int32_t px = 0; px <= m[1].x; ++px) {
+            const int32_t a = side(m[0], m[1], px, py);
+            const int32_t b = side(m[1], m[2], px, py);
+            const int32_t c = side(m[2], m[0], px, py);
+            const bool inside = turn > 0 ? (a > 0 && b > 0 && c > 0) : (a < 0 && b < 0 && c < 0);
+            if (inside)
+                dc.setPixel(ox + px, oy + py, colour);
+        }
+    }
+}
+
+// The four strips of a frame around `target`, `width` thick and `width` away from it.
+void frameStrips(const Box& target, int32_t width, Box (&strips)[4])
+{
+    const Box outer = focusFrameOuter(target, width);
+    const Box hole{target.left - width, target.top - width, target.right + width,
+                   target.bottom + width};
+    strips[0] = Box{outer.left, outer.top, outer.right, hole.top};
+    strips[1] = Box{outer.left, hole.bottom, outer.right, outer.bottom};
+    strips[2] = Box{outer.left, hole.top, hole.left, hole.bottom};
+    strips[3] = Box{hole.right, hole.top, outer.right, hole.bottom};
+}
+
+// Draws the frame mark around `target` when `focused`, else paints its place with the face.
+void frameMark(Canvas& dc, const Box& target, const DialogView& view, bool focused)
+{
+    Box strips[4];
+    frameStrips(target, view.markWidth, strips);
+    for (const Box& strip : strips) {
+        if (focused)
+            dc.fill(strip, view.markColour);
+        else
+            dc.fillFace(strip);
+    }
+}
+
+// The box of a sprite pad's 8 x 8 marker as drawn, in client pixels.
+Box spriteBox(const XYPad& pad)
+{
+    const int32_t ox = pad.originX(), oy = pad.originY();
+    return Box{ox, oy, ox + pad.scale.px(pad.marker[1].x), oy + pad.scale.px(pad.marker[2].y)};
+}
+
+// `area` grown to cover the frame mark of the sprite pad wherever its marker can be (its track's
+// corners). The figure's fill erases the mark of the marker's last place with it; at larger
+// scales the thicker frame at the far corner reaches past the fill's designed bounds.
+Box coverMarkReach(const Box& area, const XYPad& pad, const DialogView& view)
+{
+    const Box reach =
+        focusFrameOuter(Box{pad.left, pad.top, pad.right + pad.scale.px(pad.marker[1].x),
+                            pad.bottom + pad.scale.px(pad.marker[2].y)},
+                        view.markWidth);
+    return Box{area.left < reach.left ? area.left : reach.left,
+               area.top < reach.top ? area.top : reach.top,
+               area.right > reach.right ? area.right : reach.right,
+               area.bottom > reach.bottom ? area.bottom : reach.bottom};
+}
+
+// A ruler pad: the pad itself, its fill when focused and the typed value over its value text.
+void drawRuler(Canvas& dc, XYPad& pad, int32_t index, const DialogView& view)
+{
+    pad.draw(dc);
+    if (view.focus == index)
+        fillMarker(dc, pad, view.markColour);
+    typedCaption(dc, view, index, 0, pad.left - pad.scale.px(12), pad.top - pad.scale.px(12), 4);
+}
+
+void drawIfActive(Canvas& dc, XYPad& pad, int32_t index, int fullRedraw, const DialogView& view)
 {
     if (pad.grabbed == 1 || fullRedraw == 1)
-        pad.draw(dc);
+        drawRuler(dc, pad, index, view);
+}
+
+// The frame mark of a sprite pad, when it has the focus; its figure's fill clears it otherwise.
+void spriteMark(Canvas& dc, const XYPad& pad, int32_t index, const DialogView& view)
+{
+    if (view.focus != index)
+        return;
+    // The sprite itself, so that the frame stays inside what the figure's fill covers.
+    frameMark(dc, spriteBox(pad), view, true);
 }
 
 // The skew figure in the Stretch frame: a 50 x 50 square whose right edge drops by y - 25 and
 // whose bottom edge shifts right by x - 25, with both values as captions.
-void drawStretch(Canvas& dc, XYPad& pad, const Box& frame, const DisplayScale& scale)
+void drawStretch(Canvas& dc, XYPad& pad, const Box& frame, const DialogView& view)
 {
     const int32_t L = frame.left, T = frame.top, x = pad.x, y = pad.y;
+    const DisplayScale& scale = pad.scale;
     auto px = [&](int32_t length) { return scale.px(length); };
     const Point figure[5] = {{L, T}, {L + px(50), T + px(y - 25)}, {L + px(x + 25), T + px(y + 25)},
                              {L + px(x - 25), T + px(50)}, {L, T}};
-    fill(dc, L - px(1), T - px(31), frame.right - px(2), frame.bottom - px(2));
-    fill(dc, L - px(31), T - px(1), frame.right - px(2), frame.bottom - px(2));
+    // The right and bottom edges reach at least past the sprite's frame mark at the far corner.
+    const Box reach = coverMarkReach(
+        Box{L - px(1), T - px(1), frame.right - px(2), frame.bottom - px(2)}, pad, view);
+    fill(dc, L - px(1), T - px(31), reach.right, reach.bottom);
+    fill(dc, L - px(31), T - px(1), reach.right, reach.bottom);
     dc.polyline(figure, 5);
-    caption(dc, L + px(x - 31), T + px(44), "%0.2i ", x - 25);
-    caption(dc, L + px(44), T + px(y - 31), "%0.2i ", y - 25);
+    captionOrTyped(dc, view, 4, 0, L + px(x - 31), T + px(44), "%0.2i ", x - 25);
+    captionOrTyped(dc, view, 4, 1, L + px(44), T + px(y - 31), "%0.2i ", y - 25);
     pad.draw(dc);
+    spriteMark(dc, pad, 4, view);
 }
 
 // The light direction in the G-Shading frame: a cross-hair through the marker's centre.
-void drawLight(Canvas& dc, XYPad& pad, const Box& frame, const DisplayScale& scale)
+void drawLight(Canvas& dc, XYPad& pad, const Box& frame, const DialogView& view)
 {
     const int32_t L = frame.left, T = frame.top, x = pad.x, y = pad.y;
+    const DisplayScale& scale = pad.scale;
     auto px = [&](int32_t length) { return scale.px(length); };
-    fill(dc, L - px(18), T - px(14), L + px(70), T + px(60));
+    const Box shown = coverMarkReach(Box{L - px(18), T - px(14), L + px(70), T + px(60)}, pad, view);
+    fill(dc, shown.left, shown.top, shown.right, shown.bottom);
     // Through the middle of the scaled marker: its origin plus half its size.
     const int32_t across = T + px(y) + px(8) / 2;
     const int32_t down = L + px(x) + px(8) / 2;
@@ -63,9 +191,38 @@ void drawLight(Canvas& dc, XYPad& pad, const Box& frame, const DisplayScale& sca
     const Point vertical[2] = {{down, T}, {down, T + px(58)}};
     dc.polyline(horizontal, 2);
     dc.polyline(vertical, 2);
-    caption(dc, L + px(x + 8), T + px(y - 14), "%0.2i ", x - 25);
-    caption(dc, L + px(x - 18), T + px(y - 10), "%0.2i ", y - 25);
+    captionOrTyped(dc, view, 5, 0, L + px(x + 8), T + px(y - 14), "%0.2i ", x - 25);
+    captionOrTyped(dc, view, 5, 1, L + px(x - 18), T + px(y - 10), "%0.2i ", y - 25);
     pad.draw(dc);
+    spriteMark(dc, pad, 5, view);
+}
+
+// Pads 0 and 1 with their captions, moved to the first cell's corner, which the skew shifts.
+void drawCellSizePads(Canvas& dc, XYPad* const (&pads)[PadCount], const DialogRects& rects,
+                      const DialogView& view)
+{
+    XYPad& height = *pads[0];
+    XYPad& width = *pads[1];
+    const XYPad& stretch = *pads[4];
+    const Box& pf = rects.previewFrame;
+    const DisplayScale& scale = rects.scale;
+    auto px = [&](int32_t length) { return scale.px(length); };
+
+    // The cell-size sliders sit at the corner of the first cell, which the skew shifts: the shift
+    // is in units, like the values, and moves the track by its scaled length.
+    height.erase(dc);
+    height.top = pf.top + px(2 + negativePart(stretch.y - 25) * (width.x + 1) / 50);
+    width.erase(dc);
+    width.left = pf.left + px(2 + clampNonNegative(25 - stretch.x) * (height.y + 1) / 50);
+    height.draw(dc);
+    width.draw(dc);
+    if (view.focus == 0)
+        fillMarker(dc, height, view.markColour);
+    if (view.focus == 1)
+        fillMarker(dc, width, view.markColour);
+    captionOrTyped(dc, view, 0, 1, pf.left - px(22), height.originY() - px(17), "%0.3i ",
+                   height.y);
+    captionOrTyped(dc, view, 1, 0, width.originX() + px(16), pf.top - px(22), "%0.3i ", width.x);
 }
 
 } // namespace
@@ -129,35 +286,93 @@ int createDialogControls(const DialogRects& rects, XYPad* (&pads)[PadCount],
 }
 
 void drawDialogControls(Canvas& dc, XYPad* const (&pads)[PadCount], TriStateButton& button,
-                        const DialogRects& rects, int fullRedraw)
+                        const DialogRects& rects, int fullRedraw, const DialogView& view)
 {
-    XYPad& height = *pads[0];
-    XYPad& width = *pads[1];
     XYPad& stretch = *pads[4];
-    const Box& pf = rects.previewFrame;
-    const DisplayScale& scale = rects.scale;
-    auto px = [&](int32_t length) { return scale.px(length); };
-
-    // The cell-size sliders sit at the corner of the first cell, which the skew shifts: the shift
-    // is in units, like the values, and moves the track by its scaled length.
-    height.erase(dc);
-    height.top = pf.top + px(2 + negativePart(stretch.y - 25) * (width.x + 1) / 50);
-    width.erase(dc);
-    width.left = pf.left + px(2 + clampNonNegative(25 - stretch.x) * (height.y + 1) / 50);
-    height.draw(dc);
-    width.draw(dc);
-    caption(dc, pf.left - px(22), height.originY() - px(17), "%0.3i ", height.y);
-    caption(dc, width.originX() + px(16), pf.top - px(22), "%0.3i ", width.x);
+    drawCellSizePads(dc, pads, rects, view);
 
     button.draw(dc);
-    drawIfActive(dc, *pads[2], fullRedraw);
-    drawIfActive(dc, *pads[3], fullRedraw);
+    if (view.focus == ButtonStop)
+        frameMark(dc, focusFrameTarget(pads, button, rects, ButtonStop), view, true);
+    drawIfActive(dc, *pads[2], 2, fullRedraw, view);
+    drawIfActive(dc, *pads[3], 3, fullRedraw, view);
     if (stretch.grabbed == 1 || fullRedraw == 1)
-        drawStretch(dc, stretch, rects.stretchFrame, scale);
+        drawStretch(dc, stretch, rects.stretchFrame, view);
     if (pads[5]->grabbed == 1 || fullRedraw == 1)
-        drawLight(dc, *pads[5], rects.shadingFrame, scale);
-    drawIfActive(dc, *pads[6], fullRedraw);
-    drawIfActive(dc, *pads[7], fullRedraw);
+        drawLight(dc, *pads[5], rects.shadingFrame, view);
+    drawIfActive(dc, *pads[6], 6, fullRedraw, view);
+    drawIfActive(dc, *pads[7], 7, fullRedraw, view);
+    if (fullRedraw == 1 && (view.focus == SwatchStop || view.focus == DoubleStop))
+        frameMark(dc, focusFrameTarget(pads, button, rects, view.focus), view, true);
+}
+
+void drawStop(Canvas& dc, XYPad* const (&pads)[PadCount], TriStateButton& button,
+              const DialogRects& rects, const DialogView& view, int32_t stop)
+{
+    switch (stop) {
+    case 0:
+    case 1:
+        drawCellSizePads(dc, pads, rects, view);
+        break;
+    case 2:
+    case 3:
+    case 6:
+    case 7:
+        pads[stop]->erase(dc);
+        drawRuler(dc, *pads[stop], stop, view);
+        break;
+    case 4:
+        drawStretch(dc, *pads[4], rects.stretchFrame, view);
+        break;
+    case 5:
+        drawLight(dc, *pads[5], rects.shadingFrame, view);
+        break;
+    case ButtonStop:
+        button.draw(dc);
+        frameMark(dc, focusFrameTarget(pads, button, rects, stop), view, view.focus == stop);
+        break;
+    case SwatchStop:
+    case DoubleStop:
+        frameMark(dc, focusFrameTarget(pads, button, rects, stop), view, view.focus == stop);
+        break;
+    default:
+        break;
+    }
+}
+
+Box focusFrameTarget(XYPad* const (&pads)[PadCount], const TriStateButton& button,
+                     const DialogRects& rects, int32_t stop)
+{
+    switch (stop) {
+    case 4:
+    case 5: {
+        return spriteBox(*pads[stop]);
+    }
+    case ButtonStop:
+        // The button as drawn: its cell's size at its scale.
+        return Box{button.x, button.y, button.x + button.scale.px(button.width),
+                   button.y + button.scale.px(button.height)};
+    case SwatchStop:
+        return rects.swatchRect;
+    case DoubleStop:
+        return rects.doubleBox;
+    default:
+        return Box{0, 0, 0, 0};
+    }
+}
+
+Box focusFrameOuter(const Box& target, int32_t width)
+{
+    return Box{target.left - 2 * width, target.top - 2 * width, target.right + 2 * width,
+               target.bottom + 2 * width};
+}
+
+int32_t focusMarkWidth(const DisplayScale& scale)
+{
+    const int32_t dpi = scale.dpi;
+    if (dpi < 144)
+        return 1;
+    return 2 + (dpi - 144) / 96;
 }
 
 bool mouseInRect(uint32_t position, const Box& rect)

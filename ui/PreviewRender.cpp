@@ -61,15 +61,15 @@ void enlargePlane(float scale, const uint8_t* src, int32_t srcRowBytes, int32_t 
 }
 
 // One plane into one channel of the buffers: reduced by an area average at an imageScale of 1
-// and more, enlarged below 1.
+// and more (through scratch rows at scratchRowBytes), enlarged below 1 (no scratch).
 void transferPlane(float imageScale, const uint8_t* src, uint8_t* scratch, int32_t srcRowBytes,
                    int32_t srcStride, uint8_t* dst, int32_t dstStride, int32_t columns,
                    int32_t rows, int32_t side, const PreviewArea& area, int32_t srcOffset,
-                   int32_t dstOffset)
+                   int32_t dstOffset, int32_t scratchRowBytes)
 {
     if (imageScale >= 1.0f)
         reducePlane(imageScale, src, scratch, srcRowBytes, srcStride, dst, dstStride, columns,
-                    rows, side, side, srcOffset, dstOffset);
+                    rows, side, side, srcOffset, dstOffset, scratchRowBytes);
     else
         enlargePlane(imageScale, src, srcRowBytes, srcStride, dst, dstStride, side * dstStride,
                      columns, rows, area, srcOffset, dstOffset);
@@ -169,15 +169,16 @@ int16_t previewTransfer(FilterRecord* record, int32_t planesUsed, float imageSca
     if (columns <= 0 || rows <= 0)
         return noErr;
 
-    // outData is the scratch area, at the pitch of the plane being reduced: it must hold as many
-    // bytes per row as that plane's rows, and the rows must hold their pixels. Hosts hand over
-    // unpadded rows of equal length; anything smaller is refused rather than overrun.
+    // outData is the scratch area, at its own row pitch: scratch row r takes at most `columns`
+    // bytes at the start of the image's row r, so only the image's own pixels are written, never
+    // the padding a host may leave between rows. The final render writes every one of those
+    // pixels again. Rows too short for their pixels are refused rather than overrun.
     const int32_t inRowBytes = record->inRowBytes;
     const int32_t maskRowBytes = record->maskRowBytes;
     const int32_t outRowBytes = record->outRowBytes;
-    if (inRowBytes < columns * planes || outRowBytes < inRowBytes)
+    if (inRowBytes < columns * planes || outRowBytes < columns * planes)
         return memFullErr;
-    if (record->haveMask && (maskRowBytes < columns || outRowBytes < maskRowBytes))
+    if (record->haveMask && maskRowBytes < columns)
         return memFullErr;
 
     const uint8_t* in = static_cast<const uint8_t*>(record->inData);
@@ -186,20 +187,21 @@ int16_t previewTransfer(FilterRecord* record, int32_t planesUsed, float imageSca
         // Host planes red, green, blue land in bytes 2, 1, 0: the screen bitmap's order.
         for (int32_t k = 0; k < 3; ++k)
             transferPlane(imageScale, in, scratch, inRowBytes, planes, buffers.previewSource, 3,
-                          columns, rows, side, area, 2 - k, k);
+                          columns, rows, side, area, 2 - k, k, outRowBytes);
     } else {
         // One or two planes (an unusual host: only RGB is offered) are shown as grey from the
         // first plane, so that nothing is read beyond a pixel.
         for (int32_t k = 0; k < 3; ++k)
             transferPlane(imageScale, in, scratch, inRowBytes, planes, buffers.previewSource, 3,
-                          columns, rows, side, area, 0, k);
+                          columns, rows, side, area, 0, k, outRowBytes);
     }
     if (planes == 4)
         transferPlane(imageScale, in, scratch, inRowBytes, planes, buffers.previewAlpha, 1,
-                      columns, rows, side, area, 3, 0);
+                      columns, rows, side, area, 3, 0, outRowBytes);
     if (record->haveMask)
         transferPlane(imageScale, static_cast<const uint8_t*>(record->maskData), scratch,
-                      maskRowBytes, 1, buffers.previewMask, 1, columns, rows, side, area, 0, 0);
+                      maskRowBytes, 1, buffers.previewMask, 1, columns, rows, side, area, 0, 0,
+                      outRowBytes);
     return noErr;
 }
 

@@ -71,9 +71,10 @@ private:
 };
 
 // Requests the whole image (planesUsed planes and the mask) and reduces it by imageScale (from
-// previewImageScale for the buffers' scale) into the buffers, using the host's outData as
-// scratch; an imageScale below 1 enlarges instead. Returns noErr, or the request's error code
-// (memFullErr for buffers that are not ready).
+// previewImageScale for the buffers' scale) into the buffers, using the image's own pixels of the
+// host's outData as scratch (never the padding between its rows); an imageScale below 1 enlarges
+// instead. Returns noErr, the request's error code, or memFullErr for buffers that are not ready
+// or rows too short for their pixels.
 int16_t previewTransfer(FilterRecord* record, int32_t planesUsed, float imageScale,
                         PreviewBuffers& buffers, PreviewArea& area);
 

@@ -11,16 +11,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <vips/vips.h>
+
 #include "host/HostApi.h"
 #include "params/ParamBlock.h"
 #include "params/PresetApply.h"
 #include "params/PresetStore.h"
+#include "plugin/FinalRender.h"
 #include "tools/oryn3d/Commands.h"
 #include "tools/oryn3d/ControlOptions.h"
 #include "tools/oryn3d/ImageIo.h"
 #include "tools/oryn3d/OutputFile.h"
 #include "tools/oryn3d/PresetDatabase.h"
 #include "tools/oryn3d/RecordReport.h"
+#include "tools/oryn3d/StreamRender.h"
 #include "tools/oryn3d/ToolHost.h"
 #include "tools/oryn3d/UserPresets.h"
 
@@ -336,6 +340,85 @@ int readMask(const Invocation& q, RunShared& shared)
 
 enum class Outcome { Written, Failed, Cancelled };
 
+// Owns one reference to a libvips image.
+struct ImageRef {
+    VipsImage* image = nullptr;
+    ImageRef() = default;
+    ImageRef(const ImageRef&) = delete;
+    ImageRef& operator=(const ImageRef&) = delete;
+    ~ImageRef()
+    {
+        if (image != nullptr)
+            g_object_unref(image);
+    }
+};
+
+// Opens --mask for a streamed render: a one-band pipeline read as the render goes. Its notes
+// are reported for the first input only. Returns 0, or 1 after reporting the problem.
+int openStreamMask(const Invocation& q, RunShared& shared, InputImage& mask, ImageRef& prepared)
+{
+    if (q.mask.empty())
+        return 0;
+    std::vector<std::string> warnings;
+    std::string error;
+    if (openInput(q.mask, q.keepOrientation, mask, warnings, error) != 0 ||
+        prepareChannels(mask, 1, &prepared.image, error) != 0) {
+        reportError("--mask " + q.mask + ": " + error);
+        return 1;
+    }
+    if (!shared.maskRead)
+        reportWarnings("--mask " + q.mask, warnings);
+    shared.maskRead = true;
+    return 0;
+}
+
+// The final render of one input, streamed from the source pipeline into the encoder (for
+// standard output, into memory first: nothing is written there before the render is complete).
+Outcome streamRender(const Invocation& q, const Job& job, const HostImage& host, VipsImage* source,
+                     VipsImage* mask, ParamBlock& block, const MetadataRef& metadata,
+                     const std::string& target)
+{
+    const std::string out = job.output == "-" ? std::string("standard output") : job.output;
+    // libvips' thread pool renders the strips: --threads sets its size.
+    vips_concurrency_set(renderThreadCount(q.threads));
+    ImageRef rendered;
+    std::shared_ptr<StreamOutcome> outcome;
+    const int16_t status = startStreamRender(host, source, mask, block, &rendered.image, outcome);
+    if (status == memFullErr) {
+        reportError(job.input + ": not enough memory for this image");
+        return Outcome::Failed;
+    }
+    if (status != noErr) {
+        reportError(job.input + ": the filter failed with error " + std::to_string(status));
+        return Outcome::Failed;
+    }
+    std::string error;
+    int written = 0;
+    if (job.output == "-") {
+        Raster result;
+        written = readImagePixels(rendered.image, result, error);
+        endRenderProgress();
+        if (written == 0)
+            written = writeImage(target, job.format, q.encode, result, metadata.get(), error);
+    } else {
+        written = writeImage(target, job.format, q.encode, rendered.image, metadata.get(), error);
+        endRenderProgress();
+    }
+    // A signal during the write (SIGPIPE from a closed pipe, for one) is a stop, not a fault.
+    if (outcome->cancelled || cancelRequested())
+        return Outcome::Cancelled;
+    if (written == 0)
+        return Outcome::Written;
+    if (outcome->sourceFailed)
+        reportError(job.input + ": the image data is damaged or incomplete (" + outcome->reason +
+                    ")");
+    else if (!outcome->reason.empty())
+        reportError(job.input + ": " + outcome->reason);
+    else
+        reportError(out + ": " + error);
+    return Outcome::Failed;
+}
+
 // One input from file to file. Every check comes before the render, so that a long render is not
 // wasted on a mistake found afterwards.
 Outcome runJob(const Invocation& q, const Job& job, bool preview, RunShared& shared,
@@ -370,26 +453,45 @@ Outcome runJob(const Invocation& q, const Job& job, bool preview, RunShared& sha
                           ".png, .tif or .webp");
         return Outcome::Failed;
     }
-    if (readMask(q, shared) != 0)
+    // The preview reduces the whole image, so it decodes the image and the mask whole; the
+    // render reads both as it goes (streamed), never holding either whole.
+    InputImage maskInput;
+    ImageRef maskImage;
+    if (preview && readMask(q, shared) != 0)
         return Outcome::Failed;
-    if (shared.maskRead &&
-        (shared.mask.width != input.width() || shared.mask.height != input.height())) {
+    if (!preview && openStreamMask(q, shared, maskInput, maskImage) != 0)
+        return Outcome::Failed;
+    bool haveMask = false;
+    int32_t maskWidth = 0, maskHeight = 0;
+    if (preview && shared.maskRead) {
+        haveMask = true;
+        maskWidth = shared.mask.width;
+        maskHeight = shared.mask.height;
+    } else if (!preview && maskImage.image != nullptr) {
+        haveMask = true;
+        maskWidth = maskInput.width();
+        maskHeight = maskInput.height();
+    }
+    if (haveMask && (maskWidth != input.width() || maskHeight != input.height())) {
         reportError(job.input + ": the image is " + std::to_string(input.width()) + " x " +
                     std::to_string(input.height()) + " pixels, the mask " + q.mask + " " +
-                    std::to_string(shared.mask.width) + " x " + std::to_string(shared.mask.height));
+                    std::to_string(maskWidth) + " x " + std::to_string(maskHeight));
         return Outcome::Failed;
     }
     if (cancelRequested())
         return Outcome::Cancelled;
 
     Raster raster;
-    if (decodeInput(input, bands, raster, error) != 0) {
+    ImageRef source;
+    if (preview ? decodeInput(input, bands, raster, error) != 0
+                : prepareChannels(input, bands, &source.image, error) != 0) {
         reportError(job.input + ": " + error);
         return Outcome::Failed;
     }
-    // The decoded pixels are all the run needs from the pipeline; its buffers go now.
     const MetadataRef metadata = input.metadata;
-    input.close();
+    // The decoded pixels are all the preview needs from the pipeline; its buffers go now.
+    if (preview)
+        input.close();
 
     HostImage host;
     host.image = &raster;
@@ -399,7 +501,7 @@ Outcome runJob(const Invocation& q, const Job& job, bool preview, RunShared& sha
     host.showProgress = !q.quiet && isatty(STDERR_FILENO) != 0;
     host.progressLabel = label;
     host.threads = q.threads;
-    const int32_t planesUsed = raster.bands > 4 ? 4 : raster.bands;
+    const int32_t planesUsed = bands > 4 ? 4 : bands;
     ParamBlock block{};
     ControlState controls{};
     settingsFor(q, shared, planesUsed, block, controls);
@@ -415,50 +517,33 @@ Outcome runJob(const Invocation& q, const Job& job, bool preview, RunShared& sha
         return Outcome::Failed;
     }
 
-    // A render into a file is encoded while it runs: the encoder takes each row as soon as the
-    // render has finished it. Standard output is written only after a complete render.
-    Raster result;
-    StreamingEncoder encoder;
-    const bool streaming = !preview && job.output != "-";
-    if (streaming) {
-        if (result.allocate(raster.width, raster.height, raster.bands) != 0) {
+    const std::string target = job.output == "-" ? job.output : imageFile.temporary();
+    if (preview) {
+        Raster result;
+        const int16_t status = renderPreview(host, block, controls, result, q.dpi);
+        if (status == userCanceledErr || cancelRequested())
+            return Outcome::Cancelled;
+        if (status == memFullErr) {
             reportError(job.input + ": not enough memory for this image");
             return Outcome::Failed;
         }
-        if (encoder.start(imageFile.temporary(), job.format, q.encode, result, metadata, error) !=
-            0) {
+        if (status != noErr) {
+            reportError(job.input + ": the filter failed with error " + std::to_string(status));
+            return Outcome::Failed;
+        }
+        const int written = writeImage(target, job.format, q.encode, result, metadata.get(), error);
+        // A signal during the write (SIGPIPE from a closed pipe, for one) is a stop, not a fault.
+        if (written != 0 && cancelRequested())
+            return Outcome::Cancelled;
+        if (written != 0) {
             reportError(out + ": " + error);
             return Outcome::Failed;
         }
-        host.rowsDone = [&encoder](int32_t rows) { encoder.rowsReady(rows); };
-    }
-    const int16_t status =
-        preview ? renderPreview(host, block, controls, result, q.dpi) : renderImage(host, block, result);
-    if (status != noErr || cancelRequested())
-        encoder.abandon();
-    if (status == userCanceledErr || cancelRequested())
-        return Outcome::Cancelled;
-    if (status == memFullErr) {
-        reportError(job.input + ": not enough memory for this image");
-        return Outcome::Failed;
-    }
-    if (status != noErr) {
-        reportError(job.input + ": the filter failed with error " + std::to_string(status));
-        return Outcome::Failed;
-    }
-    // The input's pixels are not needed any more; the output is encoded from `result`.
-    raster = Raster();
-
-    const int written = streaming
-                            ? encoder.finish(error)
-                            : writeImage(job.output == "-" ? job.output : imageFile.temporary(),
-                                         job.format, q.encode, result, metadata.get(), error);
-    // A signal during the write (SIGPIPE from a closed pipe, for one) is a stop, not a fault.
-    if (written != 0 && cancelRequested())
-        return Outcome::Cancelled;
-    if (written != 0) {
-        reportError(out + ": " + error);
-        return Outcome::Failed;
+    } else {
+        const Outcome rendered =
+            streamRender(q, job, host, source.image, maskImage.image, block, metadata, target);
+        if (rendered != Outcome::Written)
+            return rendered;
     }
     if (!q.saveBlockFile.empty() &&
         writeFileBytes(blockFile.temporary(), &block, sizeof block, error) != 0) {

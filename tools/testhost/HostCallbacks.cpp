@@ -5,6 +5,7 @@
 #include <string>
 
 #include "tools/testhost/HostSupport.h"
+#include "tools/testhost/HostWindows.h"
 
 namespace oryn {
 
@@ -22,8 +23,10 @@ bool rectInside(const Rect& r, const Image& image)
     return r.top >= 0 && r.left >= 0 && r.bottom <= image.height && r.right <= image.width;
 }
 
-// Copies the rectangle and planes of `image` into a fresh interleaved buffer.
-void serve(ServedBuffer& buffer, const Image& image, const Rect& rect, int16_t lo, int16_t hi)
+// Copies the rectangle and planes of `image` into a fresh interleaved buffer whose rows are
+// followed by `padding` bytes of PaddingFill.
+void serve(ServedBuffer& buffer, const Image& image, const Rect& rect, int16_t lo, int16_t hi,
+           int32_t padding)
 {
     int32_t width = rect.right - rect.left;
     int32_t height = rect.bottom - rect.top;
@@ -32,8 +35,9 @@ void serve(ServedBuffer& buffer, const Image& image, const Rect& rect, int16_t l
     buffer.rect = rect;
     buffer.loPlane = lo;
     buffer.hiPlane = hi;
-    buffer.rowBytes = width * n;
-    buffer.bytes.assign(size_t(buffer.rowBytes) * size_t(height), 0);
+    buffer.padding = padding;
+    buffer.rowBytes = width * n + padding;
+    buffer.bytes.assign(size_t(buffer.rowBytes) * size_t(height), PaddingFill);
     for (int32_t y = 0; y < height; ++y) {
         const uint8_t* row = image.pixels.data() +
                              (size_t(rect.top + y) * size_t(image.width) + size_t(rect.left)) *
@@ -56,6 +60,11 @@ void commit(ServedBuffer& buffer, Image& image)
     int32_t height = rect.bottom - rect.top;
     int32_t n = buffer.hiPlane - buffer.loPlane + 1;
     for (int32_t y = 0; y < height; ++y) {
+        const uint8_t* pad =
+            buffer.bytes.data() + size_t(y) * size_t(buffer.rowBytes) + size_t(width * n);
+        for (int32_t i = 0; i < buffer.padding; ++i)
+            if (pad[i] != PaddingFill && activeRun != nullptr)
+                ++activeRun->paddingWritten;
         uint8_t* row = image.pixels.data() +
                        (size_t(rect.top + y) * size_t(image.width) + size_t(rect.left)) *
                            size_t(image.channels);
@@ -88,6 +97,20 @@ ORYN_CALLED_BACK OSErr hostAdvanceState()
     HostRun& run = *activeRun;
     FilterRecord& record = *run.record;
     ++run.advanceCalls;
+    if (run.advanceCalls == 1 && !run.options->holdAdvance.empty()) {
+        // A script looks at the screen meanwhile: what the module shows before the transfer. The
+        // active window (the module's dialog, if it shows one) is named by its client origin.
+        POINT origin{0, 0};
+        HWND active = GetActiveWindow();
+        if (active != nullptr && ClientToScreen(active, &origin))
+            say("advance holding window %ld %ld", long(origin.x), long(origin.y));
+        else
+            say("advance holding");
+        for (int i = 0; i < 12000 && GetFileAttributesA(run.options->holdAdvance.c_str()) ==
+                                         INVALID_FILE_ATTRIBUTES;
+             ++i)
+            Sleep(10);
+    }
     commit(run.out, run.output);
     release(run.in);
     release(run.out);
@@ -126,19 +149,21 @@ ORYN_CALLED_BACK OSErr hostAdvanceState()
         return paramErr;
     }
     if (wantIn) {
-        serve(run.in, run.source, record.inRect, record.inLoPlane, record.inHiPlane);
+        serve(run.in, run.source, record.inRect, record.inLoPlane, record.inHiPlane,
+              run.options->rowPadding);
         record.inData = run.in.bytes.data();
         record.inRowBytes = run.in.rowBytes;
     }
     if (wantOut) {
         // The output starts as the destination as it stands: a copy of the source, plus
         // whatever earlier requests committed.
-        serve(run.out, run.output, record.outRect, record.outLoPlane, record.outHiPlane);
+        serve(run.out, run.output, record.outRect, record.outLoPlane, record.outHiPlane,
+              run.options->rowPadding);
         record.outData = run.out.bytes.data();
         record.outRowBytes = run.out.rowBytes;
     }
     if (wantMask) {
-        serve(run.maskBuffer, run.mask, record.maskRect, 0, 0);
+        serve(run.maskBuffer, run.mask, record.maskRect, 0, 0, run.options->rowPadding);
         record.maskData = run.maskBuffer.bytes.data();
         record.maskRowBytes = run.maskBuffer.rowBytes;
     }
@@ -165,6 +190,15 @@ ORYN_CALLED_BACK void hostProgress(int32_t done, int32_t total)
         run.cancelRowSeen = true;
     if (run.options->log)
         say("progress %d %d", int(done), int(total));
+    if (run.options->progressDelayMs > 0)
+        Sleep(DWORD(run.options->progressDelayMs));
+    if (run.options->progressPump) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
 }
 
 ORYN_CALLED_BACK Boolean hostAbort()
@@ -213,6 +247,12 @@ ORYN_CALLED_BACK OSErr hostColorServices(ColorServicesInfo* request)
     case 0: // choose a colour
         if (!rgbResult)
             break;
+        if (run.options->pickerBox) {
+            // A picker of the host's own, modal to the host's window, as image editors show it.
+            say("color picker open");
+            MessageBoxA(parentWindow, "Pick a colour", "Color Picker", MB_OK);
+            say("color picker closed");
+        }
         if (!run.options->hasPick) {
             say("color choose (%d,%d,%d) -> %d", info->colorComponents[0],
                 info->colorComponents[1], info->colorComponents[2], userCanceledErr);

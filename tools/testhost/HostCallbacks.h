@@ -20,6 +20,7 @@ struct ServedBuffer {
     int16_t loPlane = 0;
     int16_t hiPlane = -1;
     int32_t rowBytes = 0;
+    int32_t padding = 0; // bytes after each row's pixels, filled with PaddingFill
     std::vector<uint8_t> bytes;
 };
 
@@ -42,17 +43,23 @@ struct HostRun {
     int32_t abortCalls = 0;
     int32_t abortYes = 0;
     int32_t colorCalls = 0;
+    int32_t paddingWritten = 0; // padding bytes of output buffers the module changed
 };
+
+// What the padding after served rows holds (--row-padding).
+constexpr uint8_t PaddingFill = 0xCD;
 
 // The run the callbacks serve (they receive no context of their own); null between runs.
 extern HostRun* activeRun;
 
-// Writes the output buffer the module had back into the output image.
+// Writes the output buffer the module had back into the output image, counting the padding bytes
+// the module changed into activeRun->paddingWritten.
 void commit(ServedBuffer& buffer, Image& image);
 
 // advanceState: commits the previous output buffer, then serves the requested rectangles and
-// planes as interleaved buffers (rowBytes = width x planes). An empty rectangle gets a null
-// pointer; a request outside the image or its planes is not served and answers paramErr.
+// planes as interleaved buffers (rowBytes = width x planes + --row-padding). An empty rectangle
+// gets a null pointer; a request outside the image or its planes is not served and answers
+// paramErr. With --hold-advance the first call waits for the file first.
 ORYN_CALLED_BACK OSErr hostAdvanceState();
 
 // Fills the record as an image editor does for an RGB(A) document with the run's images.

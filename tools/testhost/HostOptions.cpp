@@ -46,12 +46,22 @@ const char HelpText[] =
     "  --loop-limit N     most continue calls before the run is cut short (default 100000)\n"
     "  --host-sig CODE    four-character host signature (default 8BIM)\n"
     "  --log              print every progress, abort and host call\n"
+    "  --progress-delay-ms N  progressProc sleeps N ms on every call (a slow host)\n"
+    "  --progress-pump    progressProc dispatches every pending message of the thread\n"
+    "  --picker-box       the colour picker first shows a box \"Color Picker\" of its own, owned\n"
+    "                     by the parent window, and answers when it is closed\n"
+    "  --row-padding N    every served row is followed by N padding bytes; after the run, print\n"
+    "                     how many padding bytes of the output buffers the module changed\n"
+    "  --hold-advance FILE  the first advanceState prints 'advance holding' (with 'window X Y',\n"
+    "                     the active window's client origin, if there is one) and waits (at\n"
+    "                     most 120 s) until FILE exists\n"
     "\n"
     "Stored parameters (the filter's registry key, this bitness's view):\n"
     "  --clear-store      delete the filter's stored presets and last-used record first\n"
     "  --store-last-used HEX|@FILE  store these bytes (hex, or a file's) as the \"Last Used\"\n"
     "                     record before loading the module\n"
     "  --show-store       after the run, print the stored \"Last Used\" record in hex\n"
+    "  --store-value NAME HEX  store these bytes under NAME as well (repeatable)\n"
     "\n"
     "Checks of the output image (printed as 'compare ...' and 'expect ...' lines; a failed check\n"
     "makes the exit status 6):\n"
@@ -66,7 +76,8 @@ const char HelpText[] =
     "                     appears, its screen client origin and size and each child control's\n"
     "                     id, class and client rectangle, then 'end'; for an opened combo box\n"
     "                     list its screen rectangle ('droplist'); 'closed' when either goes.\n"
-    "                     Scripts that drive the dialogs with real input read it.\n"
+    "                     Scripts that drive the dialogs with real input read it. Creating\n"
+    "                     FILE.again asks for every window to be written again as it is now.\n"
     "  --auto-close-ms N  N ms after a dialog or message box of this process appears, report\n"
     "                     its caption, owner and text and press its default button\n"
     "\n"
@@ -269,6 +280,31 @@ int parseOptions(int argc, char** argv, Options& options, bool& help)
                 options.expectFirstRow = first;
                 options.expectLastRow = last;
             }
+        } else if (arg == "--progress-delay-ms") {
+            if (!needValue())
+                return 1;
+            if (parseInt(next, 0, 10000, options.progressDelayMs))
+                return bad();
+        } else if (arg == "--progress-pump") {
+            options.progressPump = true;
+        } else if (arg == "--picker-box") {
+            options.pickerBox = true;
+        } else if (arg == "--row-padding") {
+            if (!needValue())
+                return 1;
+            if (parseInt(next, 0, 64, options.rowPadding))
+                return bad();
+        } else if (arg == "--hold-advance") {
+            if (!needValue())
+                return 1;
+            options.holdAdvance = next;
+        } else if (arg == "--store-value") {
+            if (i + 2 >= argc) {
+                say("error: --store-value needs a name and the bytes in hex");
+                return 1;
+            }
+            options.storeValues.emplace_back(argv[i + 1], argv[i + 2]);
+            i += 2;
         } else if (arg == "--clear-store") {
             options.clearStore = true;
         } else if (arg == "--window-map") {

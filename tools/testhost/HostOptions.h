@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tools/testhost/PiplReader.h"
@@ -50,6 +51,12 @@ struct Options {
     int32_t expectFirstRow = 0;
     int32_t expectLastRow = 0;
     std::vector<uint8_t> expectColor;
+    int32_t progressDelayMs = 0; // progressProc sleeps this long on every call
+    bool progressPump = false;   // progressProc dispatches every pending message, as some hosts do
+    bool pickerBox = false;      // the colour picker shows a box of its own before it answers
+    int32_t rowPadding = 0;      // bytes of padding after every row of the served buffers
+    std::string holdAdvance;     // the first advanceState waits until this file exists
+    std::vector<std::pair<std::string, std::string>> storeValues; // --store-value NAME HEX
 };
 
 // The text --help prints.

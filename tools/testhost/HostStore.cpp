@@ -20,20 +20,15 @@ const char LastUsedValue[] = "Last Used";
 
 } // namespace
 
-int prepareStore(const Options& options)
+namespace {
+
+// Stores `record` (hex, or @FILE for a file holding the bytes) under `name`. Returns 0, or 1
+// after saying why.
+int storeValue(const std::string& name, const std::string& record)
 {
-    if (options.clearStore) {
-        RegDeleteTreeA(HKEY_LOCAL_MACHINE, StoreKey);
-        RegDeleteTreeA(HKEY_CURRENT_USER, StoreKey);
-        say("store cleared");
-    }
-    if (options.storeRecord.empty())
-        return 0;
-    // The record is given in hex, or as @FILE for a file holding its bytes.
     std::vector<uint8_t> bytes;
-    const std::string& record = options.storeRecord;
-    bool readable = true;
-    if (record[0] == '@') {
+    bool readable = !record.empty();
+    if (readable && record[0] == '@') {
         FILE* file = std::fopen(record.c_str() + 1, "rb");
         readable = file != nullptr;
         if (file != nullptr) {
@@ -44,7 +39,7 @@ int prepareStore(const Options& options)
             std::fclose(file);
         }
     } else {
-        readable = record.size() % 2 == 0;
+        readable = readable && record.size() % 2 == 0;
         for (size_t k = 0; readable && k < record.size(); k += 2) {
             if (!std::isxdigit(uint8_t(record[k])) || !std::isxdigit(uint8_t(record[k + 1])))
                 readable = false;
@@ -60,14 +55,32 @@ int prepareStore(const Options& options)
     LSTATUS status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, StoreKey, 0, nullptr, 0, KEY_ALL_ACCESS,
                                      nullptr, &key, nullptr);
     if (status == ERROR_SUCCESS) {
-        status = RegSetValueExA(key, LastUsedValue, 0, REG_BINARY, bytes.data(), DWORD(bytes.size()));
+        status =
+            RegSetValueExA(key, name.c_str(), 0, REG_BINARY, bytes.data(), DWORD(bytes.size()));
         RegCloseKey(key);
     }
     if (status != ERROR_SUCCESS) {
         say("error: cannot store the record (error %ld)", long(status));
         return 1;
     }
-    say("stored Last Used %u bytes", unsigned(bytes.size()));
+    say("stored %s %u bytes", name.c_str(), unsigned(bytes.size()));
+    return 0;
+}
+
+} // namespace
+
+int prepareStore(const Options& options)
+{
+    if (options.clearStore) {
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, StoreKey);
+        RegDeleteTreeA(HKEY_CURRENT_USER, StoreKey);
+        say("store cleared");
+    }
+    for (const auto& value : options.storeValues)
+        if (storeValue(value.first, value.second))
+            return 1;
+    if (!options.storeRecord.empty())
+        return storeValue(LastUsedValue, options.storeRecord);
     return 0;
 }
 

@@ -189,7 +189,11 @@ ORYN_CALLED_BACK BOOL CALLBACK mapTopWindow(HWND window, LPARAM context)
 ORYN_CALLED_BACK DWORD WINAPI runMapper(void* context)
 {
     auto& mapper = *static_cast<Mapper*>(context);
+    const std::string again = mapper.path + ".again";
     while (WaitForSingleObject(mapper.stop, 20) == WAIT_TIMEOUT) {
+        // A script asks for the windows as they are now (a list's count, a field's text).
+        if (DeleteFileA(again.c_str()))
+            mapper.mapped.clear();
         mapper.alive.clear();
         EnumWindows(mapTopWindow, reinterpret_cast<LPARAM>(&mapper));
         for (size_t i = 0; i < mapper.mapped.size();) {

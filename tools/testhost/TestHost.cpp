@@ -32,6 +32,8 @@ void printRunSummary(const HostRun& run)
     else
         say("progress calls 0");
     say("abort calls %d cancelled %d", int(run.abortCalls), int(run.abortYes));
+    if (run.options->rowPadding > 0)
+        say("padding written %d bytes", int(run.paddingWritten));
 }
 
 int runAbout(Caller& caller, PlatformData* platform)
