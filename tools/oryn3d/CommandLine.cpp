@@ -519,6 +519,8 @@ int parseCommand(const CommandDef& command, const std::vector<std::string>& args
             return 1;
         }
         seen.push_back(option);
+        if (option->group == EncodeGroup)
+            q.encodeGiven.push_back(option->name);
         if (option->set(q, value, error) != 0) {
             error = shown + ": " + error + "; " + hint;
             return 1;
@@ -579,10 +581,17 @@ int parseCommand(const CommandDef& command, const std::vector<std::string>& args
         if (!threadsGiven) {
             // The option wins; the environment sets the default for users and hosts that want
             // one thread everywhere.
+            // A value that is not a count is refused rather than taken as every core.
             const char* env = std::getenv("ORYN_THREADS");
             int32_t threads = 0;
-            if (env != nullptr && parseNumberInRange(env, 0, 1024, threads) == 0)
-                q.threads = threads;
+            if (env != nullptr && *env != '\0' && parseNumberInRange(env, 0, 1024, threads) != 0) {
+                error = "ORYN_THREADS=" + std::string(env) +
+                        " is not a number of threads 0..1024 (0 = every core); set it to one, "
+                        "unset it or give --threads; " +
+                        hint;
+                return 1;
+            }
+            q.threads = threads;
         }
         if (q.command == Command::Preview)
             q.remember = false;

@@ -2,7 +2,9 @@
 // every input, and the run of one input from file to file through the substitute host. A batch
 // runs the same plan and settings for each input, goes on past a bad file, and ends with a
 // summary; a render is remembered as the user preset "Last Used".
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -75,15 +77,39 @@ int planJobs(const Invocation& q, const char* command, std::vector<Job>& jobs)
                           (!q.output.empty() && (q.output.back() == '/' || isFolder(q.output)));
     if (!toFolder) {
         Job job{q.inputs[0], q.output, ImageFormat::Png};
+        const std::string outputName = baseName(q.output);
+        ImageFormat named = ImageFormat::Png;
+        if (outputName.size() > 1 && outputName[0] == '.' &&
+            formatForPath(outputName, named) == 0 && outputName.find('.', 1) == std::string::npos) {
+            reportError("-o " + shownName(q.output) + " would be a hidden file with no name; for " +
+                        "standard output give -o - --format " + formatName(named) + hint);
+            return 1;
+        }
         if (q.format) {
             job.format = *q.format;
+            if (q.output != "-" && formatForPath(q.output, named) == 0 && named != job.format)
+                reportWarning("-o " + shownName(q.output) + ": writing " +
+                              formatName(job.format) + " under a ." + extensionOf(named) +
+                              " name, as --format says");
         } else if (q.output == "-") {
             reportError("writing to standard output needs --format png, jpeg, tiff or webp" + hint);
             return 1;
         } else if (!q.output.empty() && formatForPath(q.output, job.format) != 0) {
-            reportError("-o " + q.output +
+            reportError("-o " + shownName(q.output) +
                         ": unknown image format; use .png, .jpg, .tif or .webp, or give --format" +
                         hint);
+            return 1;
+        }
+        // Compared as files, not as spellings: ./a/../a/x.jpg and a link to x.jpg are x.jpg.
+        if (!q.output.empty() && q.output != "-" && job.input != "-" &&
+            sameFile(job.input, q.output)) {
+            reportError("-o " + shownName(q.output) + " is the input (" + shownName(job.input) +
+                        "); write the result to another file" + hint);
+            return 1;
+        }
+        if (!q.output.empty() && q.output != "-" && !q.mask.empty() && sameFile(q.mask, q.output)) {
+            reportError("-o " + shownName(q.output) + " is the mask (" + shownName(q.mask) +
+                        "); write the result to another file" + hint);
             return 1;
         }
         jobs.push_back(job);
@@ -94,9 +120,14 @@ int planJobs(const Invocation& q, const char* command, std::vector<Job>& jobs)
         return 1;
     }
     if (!q.output.empty() && !isFolder(q.output)) {
-        reportError("-o " + q.output +
-                    (fs::exists(q.output) ? ": with several inputs, -o names a folder"
-                                          : ": no such folder; create it first") +
+        ImageFormat named = ImageFormat::Png;
+        const bool looksLikeFile = q.output.back() != '/' && formatForPath(q.output, named) == 0;
+        reportError("-o " + shownName(q.output) +
+                    (fs::exists(q.output) || looksLikeFile
+                         ? ": several inputs need a folder to write into, and this is a file " +
+                               std::string(fs::exists(q.output) ? "" : "name ") +
+                               "(render one input at a time to name its output)"
+                         : ": no such folder; create it first") +
                     hint);
         return 1;
     }
@@ -131,15 +162,27 @@ int planJobs(const Invocation& q, const char* command, std::vector<Job>& jobs)
         }
         Job job{input, folder + name, format};
         for (const Job& earlier : jobs) {
+            if (sameFile(earlier.input, input)) {
+                reportError(shownName(input) + " is given twice" +
+                            (earlier.input == input ? std::string()
+                                                    : " (also as " + shownName(earlier.input) + ")") +
+                            "; give each input once" + hint);
+                return 1;
+            }
             if (sameFile(earlier.output, job.output)) {
-                reportError(earlier.input + " and " + input + " would both be written to " +
-                            job.output + hint);
+                reportError(shownName(earlier.input) + " and " + shownName(input) +
+                            " would both be written to " + shownName(job.output) + hint);
                 return 1;
             }
         }
         if (sameFile(input, job.output)) {
-            reportError(input + " would be replaced by its own result; write into another folder" +
-                        hint);
+            reportError(shownName(input) +
+                        " would be replaced by its own result; write into another folder" + hint);
+            return 1;
+        }
+        if (!q.mask.empty() && sameFile(q.mask, job.output)) {
+            reportError("the mask " + shownName(q.mask) + " would be replaced by the result of " +
+                        shownName(input) + "; write into another folder" + hint);
             return 1;
         }
         jobs.push_back(job);
@@ -326,7 +369,7 @@ int readMask(const Invocation& q, RunShared& shared)
     std::string error;
     if (openInput(q.mask, q.keepOrientation, input, warnings, error) != 0 ||
         decodeInput(input, 1, shared.mask, error) != 0) {
-        reportError("--mask " + q.mask + ": " + error);
+        reportError("--mask " + shownName(q.mask) + ": " + error);
         return 1;
     }
     reportWarnings("--mask " + q.mask, warnings);
@@ -341,15 +384,17 @@ enum class Outcome { Written, Failed, Cancelled };
 Outcome runJob(const Invocation& q, const Job& job, bool preview, RunShared& shared,
                const std::string& label)
 {
-    const std::string out = job.output == "-" ? std::string("standard output") : job.output;
+    const std::string out = job.output == "-" ? std::string("standard output") : shownName(job.output);
     InputImage input;
     std::vector<std::string> warnings;
     std::string error;
     if (openInput(job.input, q.keepOrientation, input, warnings, error) != 0) {
-        reportError((job.input == "-" ? std::string("standard input") : job.input) + ": " + error);
+        if (cancelRequested())
+            return Outcome::Cancelled;
+        reportError((job.input == "-" ? std::string("standard input") : shownName(job.input)) + ": " + error);
         return Outcome::Failed;
     }
-    reportWarnings(job.input, warnings);
+    reportWarnings(shownName(job.input), warnings);
 
     // Grey becomes RGB and grey with alpha RGBA; an RGB image gets an alpha channel for a
     // transparent background, where the output can hold one.
@@ -374,7 +419,7 @@ Outcome runJob(const Invocation& q, const Job& job, bool preview, RunShared& sha
         return Outcome::Failed;
     if (shared.maskRead &&
         (shared.mask.width != input.width() || shared.mask.height != input.height())) {
-        reportError(job.input + ": the image is " + std::to_string(input.width()) + " x " +
+        reportError(shownName(job.input) + ": the image is " + std::to_string(input.width()) + " x " +
                     std::to_string(input.height()) + " pixels, the mask " + q.mask + " " +
                     std::to_string(shared.mask.width) + " x " + std::to_string(shared.mask.height));
         return Outcome::Failed;
@@ -384,7 +429,9 @@ Outcome runJob(const Invocation& q, const Job& job, bool preview, RunShared& sha
 
     Raster raster;
     if (decodeInput(input, bands, raster, error) != 0) {
-        reportError(job.input + ": " + error);
+        if (cancelRequested())
+            return Outcome::Cancelled;
+        reportError(shownName(job.input) + ": " + error);
         return Outcome::Failed;
     }
     // The decoded pixels are all the run needs from the pipeline; its buffers go now.
@@ -407,7 +454,7 @@ Outcome runJob(const Invocation& q, const Job& job, bool preview, RunShared& sha
     OutputFile imageFile;
     OutputFile blockFile;
     if (job.output != "-" && imageFile.create(job.output, error) != 0) {
-        reportError("-o " + job.output + ": " + error);
+        reportError("-o " + shownName(job.output) + ": " + error);
         return Outcome::Failed;
     }
     if (!q.saveBlockFile.empty() && blockFile.create(q.saveBlockFile, error) != 0) {
@@ -422,7 +469,7 @@ Outcome runJob(const Invocation& q, const Job& job, bool preview, RunShared& sha
     const bool streaming = !preview && job.output != "-";
     if (streaming) {
         if (result.allocate(raster.width, raster.height, raster.bands) != 0) {
-            reportError(job.input + ": not enough memory for this image");
+            reportError(shownName(job.input) + ": not enough memory for this image");
             return Outcome::Failed;
         }
         if (encoder.start(imageFile.temporary(), job.format, q.encode, result, metadata, error) !=
@@ -439,11 +486,11 @@ Outcome runJob(const Invocation& q, const Job& job, bool preview, RunShared& sha
     if (status == userCanceledErr || cancelRequested())
         return Outcome::Cancelled;
     if (status == memFullErr) {
-        reportError(job.input + ": not enough memory for this image");
+        reportError(shownName(job.input) + ": not enough memory for this image");
         return Outcome::Failed;
     }
     if (status != noErr) {
-        reportError(job.input + ": the filter failed with error " + std::to_string(status));
+        reportError(shownName(job.input) + ": the filter failed with error " + std::to_string(status));
         return Outcome::Failed;
     }
     // The input's pixels are not needed any more; the output is encoded from `result`.
@@ -468,7 +515,7 @@ Outcome runJob(const Invocation& q, const Job& job, bool preview, RunShared& sha
     if (cancelRequested())
         return Outcome::Cancelled;
     if (job.output != "-" && imageFile.commit(error) != 0) {
-        reportError("-o " + job.output + ": " + error);
+        reportError("-o " + shownName(job.output) + ": " + error);
         return Outcome::Failed;
     }
     if (!q.saveBlockFile.empty() && blockFile.commit(error) != 0) {
@@ -517,6 +564,83 @@ int checkSaveBlock(const Invocation& q, const std::vector<Job>& jobs)
     return 0;
 }
 
+// Refuses what the command line contradicts, whatever the files turn out to hold, so that a dry
+// run fails where the run would. Warns of encoding options no output uses. Returns 0, or 1 after
+// reporting a usage error.
+int checkPlan(const Invocation& q, const std::vector<Job>& jobs, bool preview)
+{
+    for (const Job& job : jobs) {
+        if (job.output == "-" && isatty(STDOUT_FILENO) != 0 && !q.dryRun) {
+            reportError("standard output is a terminal; redirect it to a file or a program "
+                        "(-o - ... > relief.png), or give -o FILE");
+            return 1;
+        }
+        if (!preview && transparentRequested(q) && !formatKeepsAlpha(job.format)) {
+            reportError((job.output == "-" ? std::string("standard output")
+                                           : shownName(job.output)) +
+                        ": JPEG cannot hold the transparent background that --background "
+                        "transparent gives; write .png, .tif or .webp, or choose another "
+                        "background");
+            return 1;
+        }
+    }
+    // An encoding option matters when some output is written in a format it applies to (the
+    // preview is a render too, written the same way).
+    auto used = [&](const std::string& option) {
+        for (const Job& job : jobs) {
+            const ImageFormat f = job.format;
+            if (option == "quality" &&
+                (f == ImageFormat::Jpeg || (f == ImageFormat::WebP && !q.encode.lossless) ||
+                 (f == ImageFormat::Tiff && q.encode.tiff == TiffCompression::Jpeg)))
+                return true;
+            if (option == "lossless" && f == ImageFormat::WebP)
+                return true;
+            if (option == "png-level" && f == ImageFormat::Png)
+                return true;
+            if (option == "compression" && f == ImageFormat::Tiff)
+                return true;
+        }
+        return false;
+    };
+    for (const std::string& option : q.encodeGiven) {
+        if (used(option))
+            continue;
+        const char* applies = option == "quality"       ? "JPEG, lossy WebP and JPEG-compressed TIFF"
+                              : option == "lossless"    ? "WebP"
+                              : option == "png-level"   ? "PNG"
+                                                        : "TIFF";
+        reportWarning("--" + option + " has no effect here: it applies to " + applies +
+                      " output only");
+    }
+    return 0;
+}
+
+// A dry run checks that the files it would read are there and readable. Returns 0, or 1 after
+// reporting the first that is not.
+int checkReadable(const Invocation& q, const std::vector<Job>& jobs)
+{
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const Job& job : jobs) {
+        if (job.input != "-")
+            files.push_back({"", job.input});
+    }
+    if (!q.mask.empty())
+        files.push_back({"--mask ", q.mask});
+    if (!q.blockFile.empty())
+        files.push_back({"--block ", q.blockFile});
+    for (const auto& file : files) {
+        if (access(file.second.c_str(), R_OK) != 0) {
+            reportError(file.first + shownName(file.second) + ": " + std::strerror(errno));
+            return 1;
+        }
+        if (isFolder(file.second)) {
+            reportError(file.first + shownName(file.second) + ": is a folder, not an image");
+            return 1;
+        }
+    }
+    return 0;
+}
+
 } // namespace
 
 int runImageCommand(const Invocation& q, const char* programName)
@@ -524,8 +648,11 @@ int runImageCommand(const Invocation& q, const char* programName)
     const bool preview = q.command == Command::Preview;
     const char* command = preview ? "preview" : "render";
     std::vector<Job> jobs;
-    if (planJobs(q, command, jobs) != 0 || checkSaveBlock(q, jobs) != 0)
+    if (planJobs(q, command, jobs) != 0 || checkSaveBlock(q, jobs) != 0 ||
+        checkPlan(q, jobs, preview) != 0)
         return ExitUsage;
+    if (q.dryRun && checkReadable(q, jobs) != 0)
+        return ExitFailure;
     RunShared shared;
     const int prepared = prepareShared(q, shared);
     if (prepared != 0)

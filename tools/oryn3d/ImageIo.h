@@ -18,6 +18,10 @@ namespace oryn {
 // The largest side the host record can describe: rows and columns are int16 there.
 constexpr int32_t MaxImageSide = 32767;
 
+// The most read from standard input (1 GiB): an image file larger than that is given by name,
+// and an endless stream ends with a message instead of exhausting memory.
+constexpr size_t MaxInputStreamBytes = size_t(1) << 30;
+
 // What an output file keeps from its input file: resolution, colour profile, EXIF (without its
 // thumbnail), XMP, IPTC. Opaque; shared by everything written from one input.
 struct ImageMetadata;

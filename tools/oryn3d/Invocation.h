@@ -58,6 +58,7 @@ struct Invocation {
     std::string output;              // a file, a folder (several inputs), or "-" for stdout
     std::optional<ImageFormat> format;
     EncodeOptions encode;
+    std::vector<std::string> encodeGiven; // the encoding options given, as named ("quality")
     std::string mask;
     std::string blockFile;
     std::string saveBlockFile;

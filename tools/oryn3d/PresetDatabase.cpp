@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "tools/oryn3d/ToolHost.h"
+
 namespace oryn {
 
 namespace {
@@ -109,13 +111,27 @@ std::string describe(sqlite3* db, int rc)
         return "the preset store is damaged (" + message + ")" + LeftAsItIs;
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-        return "another oryn3d run kept the preset store locked for " +
-               std::to_string(BusyTimeoutMs / 1000) + " seconds; nothing was changed";
+        if (cancelRequested())
+            return "stopped while waiting for the preset store; nothing was changed";
+        return "the preset store stayed locked for " + std::to_string(BusyTimeoutMs / 1000) +
+               " seconds (by another oryn3d run, or another program that has it open); nothing "
+               "was changed";
     case SQLITE_READONLY:
         return "the preset store cannot be written (" + message + ")";
     default:
         return "cannot use the preset store (" + message + ")";
     }
+}
+
+// SQLite's busy handler: waits in short steps for a lock held elsewhere, up to BusyTimeoutMs,
+// and gives up at once after a termination signal. `attempt` counts from 0.
+int waitWhileLocked(void*, int attempt)
+{
+    constexpr int StepMs = 20;
+    if (cancelRequested() || attempt * StepMs >= BusyTimeoutMs)
+        return 0;
+    usleep(StepMs * 1000);
+    return cancelRequested() ? 0 : 1;
 }
 
 // The first column of the first row of `sql`. Returns the SQLite result.
@@ -140,7 +156,7 @@ enum class Shape {
 
 // Decides whether the open database is the store. Must run inside a transaction, so that what
 // it sees is what the caller reads or writes next. Returns 0, or 1 with a reason.
-int recognise(sqlite3* db, Shape& shape, std::string& reason)
+int recognise(sqlite3* db, const std::string& path, Shape& shape, std::string& reason)
 {
     int64_t id = 0;
     int64_t format = 0;
@@ -179,9 +195,28 @@ int recognise(sqlite3* db, Shape& shape, std::string& reason)
     }
 
     // Damage outside the pages a command happens to read would otherwise go unnoticed until a
-    // write runs into it; the store is a few pages, so checking it every time costs nothing.
+    // write runs into it. The full check also compares the name index with the table (a name
+    // found by one and not the other would be looked up wrongly and stored twice); the store is
+    // a few pages, so checking it every time costs nothing.
+    int64_t pages = 0;
+    int64_t pageSize = 0;
+    rc = queryInteger(db, "PRAGMA page_count", pages);
+    if (rc == SQLITE_OK)
+        rc = queryInteger(db, "PRAGMA page_size", pageSize);
+    if (rc != SQLITE_OK) {
+        reason = describe(db, rc);
+        return 1;
+    }
+    // In the transaction the file is whole: a file cut short, or grown past its last page, is
+    // damaged even where every page that is left reads well.
+    struct stat info;
+    if (pages > 0 && stat(path.c_str(), &info) == 0 && pages * pageSize != info.st_size) {
+        reason = "the preset store is damaged (the file has " + std::to_string(info.st_size) +
+                 " bytes, its pages " + std::to_string(pages * pageSize) + ")" + LeftAsItIs;
+        return 1;
+    }
     Statement check;
-    rc = sqlite3_prepare_v2(db, "PRAGMA quick_check", -1, &check.stmt, nullptr);
+    rc = sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &check.stmt, nullptr);
     if (rc == SQLITE_OK)
         rc = sqlite3_step(check.stmt);
     if (rc != SQLITE_ROW) {
@@ -209,7 +244,7 @@ int beginRecognised(sqlite3* db, Transaction& transaction, const char* mode,
         error = path + ": " + describe(db, rc);
         return 1;
     }
-    if (recognise(db, shape, reason) != 0) {
+    if (recognise(db, path, shape, reason) != 0) {
         error = path + ": " + reason;
         return 1;
     }
@@ -313,7 +348,7 @@ int PresetDatabase::connect(bool create, std::string& error)
         return 1;
     }
     sqlite3_extended_result_codes(opened, 1);
-    sqlite3_busy_timeout(opened, BusyTimeoutMs);
+    sqlite3_busy_handler(opened, waitWhileLocked, nullptr);
     db = opened;
     return 0;
 }
@@ -332,6 +367,22 @@ int PresetDatabase::open(const std::string& path, std::string& error)
     }
     if (connect(false, error) != 0)
         return 1;
+    if (S_ISREG(info.st_mode) && info.st_size == 0) {
+        // SQLite writes a new store's first page when its first write commits, and the run
+        // making it holds the write lock until then: waiting for the lock tells a store being
+        // made from an empty file that is someone else's (or a store emptied by accident).
+        const bool waited = execute(db, "BEGIN IMMEDIATE") == SQLITE_OK;
+        struct stat again;
+        const bool stillEmpty = stat(filePath.c_str(), &again) == 0 && again.st_size == 0;
+        if (waited)
+            execute(db, "ROLLBACK");
+        if (stillEmpty) {
+            sqlite3_close(db);
+            db = nullptr;
+            error = filePath + ": an empty file, not an oryn3d preset store" + LeftAsItIs;
+            return 1;
+        }
+    }
 
     Transaction transaction(db);
     Shape shape = Shape::Empty;
@@ -339,7 +390,7 @@ int PresetDatabase::open(const std::string& path, std::string& error)
     int rc = transaction.begin("BEGIN");
     if (rc != SQLITE_OK)
         reason = describe(db, rc);
-    else if (recognise(db, shape, reason) == 0 && (rc = transaction.commit()) != SQLITE_OK)
+    else if (recognise(db, filePath, shape, reason) == 0 && (rc = transaction.commit()) != SQLITE_OK)
         reason = describe(db, rc);
     if (!reason.empty()) {
         error = filePath + ": " + reason;
