@@ -78,8 +78,11 @@ int run(const Invocation& q, const char* programName)
     case Command::Render:
     case Command::Preview:
         return runImageCommand(q, programName);
-    default:
-        return runPresetCommand(q);
+    default: {
+        // A preset command stopped by a signal (while it waited for the store) ends as one.
+        const int status = runPresetCommand(q);
+        return cancelRequested() ? cancelExitStatus() : status;
+    }
     }
 }
 

@@ -1,0 +1,384 @@
+// oryn3d regressions from issue 16: runs that must not replace their own files, output into
+// pipes and devices, write failures, temporary files, dry runs, messages, and a preset store that
+// is damaged or locked. Each case failed with the tool before the fix.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+
+#include "tests/cli/CliTestSupport.h"
+
+namespace oryn {
+namespace {
+
+size_t lines(const std::string& text)
+{
+    return size_t(std::count(text.begin(), text.end(), '\n'));
+}
+
+// Runs a shell command line and returns what it wrote to its standard output: the tool's
+// standard output is then a pipe, not a file.
+std::string throughPipe(const std::string& command, int& status)
+{
+    std::FILE* pipe = popen(command.c_str(), "r");
+    std::string out;
+    if (pipe == nullptr) {
+        status = -1;
+        return out;
+    }
+    char buffer[4096];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        out.append(buffer, got);
+    status = WEXITSTATUS(pclose(pipe));
+    return out;
+}
+
+// Sets a file's modification time `seconds` into the past.
+void age(const std::string& file, int seconds)
+{
+    struct timeval times[2];
+    gettimeofday(&times[0], nullptr);
+    times[0].tv_sec -= seconds;
+    times[1] = times[0];
+    ASSERT_EQ(utimes(file.c_str(), times), 0) << file;
+}
+
+// -o naming the input or the mask, however spelled, is refused before anything is written.
+TEST_F(Oryn3dTest, RenderNeverReplacesItsOwnInputOrMask)
+{
+    fs::create_directory(path("a"));
+    writeImage(path("a/x.jpg"), pattern(60, 40, 3));
+    writeImage(path("mask.png"), Pixels{60, 40, 1, std::vector<uint8_t>(60 * 40, 200)});
+    fs::create_symlink(path("a/x.jpg"), path("link.jpg"));
+    const std::string photo = readBytes(path("a/x.jpg"));
+    const std::string mask = readBytes(path("mask.png"));
+    for (const std::string& out : {path("a/x.jpg"), dir + "/a/../a/x.jpg", path("link.jpg")}) {
+        const ToolRun run = tool({"render", path("a/x.jpg"), "-o", out});
+        EXPECT_EQ(run.status, 2) << out << run.err;
+        EXPECT_EQ(lines(run.err), 1u) << run.err;
+        EXPECT_NE(run.err.find("is the input"), std::string::npos) << run.err;
+    }
+    const ToolRun masked =
+        tool({"render", path("a/x.jpg"), "-o", path("mask.png"), "--mask", path("mask.png")});
+    EXPECT_EQ(masked.status, 2) << masked.err;
+    EXPECT_NE(masked.err.find("is the mask"), std::string::npos) << masked.err;
+    // A batch must not write over the mask either.
+    fs::create_directory(path("b"));
+    writeImage(path("b/m.png"), Pixels{60, 40, 1, std::vector<uint8_t>(60 * 40, 200)});
+    writeImage(path("m.png"), pattern(60, 40, 3));
+    writeImage(path("other.png"), pattern(60, 40, 3));
+    const ToolRun batch =
+        tool({"render", path("m.png"), path("other.png"), "-o", path("b"), "--mask", path("b/m.png")});
+    EXPECT_EQ(batch.status, 2) << batch.err;
+    EXPECT_NE(batch.err.find("mask"), std::string::npos) << batch.err;
+    EXPECT_EQ(readBytes(path("a/x.jpg")), photo);
+    EXPECT_EQ(readBytes(path("mask.png")), mask);
+    EXPECT_FALSE(fs::exists(path("b/other.png")));
+}
+
+// Standard output as a pipe takes every format, TIFF included, and /dev/stdout and /dev/fd/N
+// are written directly.
+TEST_F(Oryn3dTest, EveryFormatAndDeviceGoesThroughAPipe)
+{
+    const Pixels image = pattern(90, 70, 3);
+    writeImage(path("in.png"), image);
+    const ParamBlock block = renderOk("in.png", "file.png");
+    const Pixels expected = directRender(image, block);
+    const std::string tool = "'" + toolPath() + "' render '" + path("in.png") + "' ";
+    for (const char* format : {"tiff", "png", "webp"}) {
+        int status = -1;
+        const std::string out =
+            throughPipe(tool + "-o - --no-remember --format " + format +
+                        (std::string(format) == "webp" ? " --lossless" : ""),
+                    status);
+        EXPECT_EQ(status, 0) << format;
+        const std::string file = path(std::string("piped.") + format);
+        writeBytes(file, out.data(), out.size());
+        EXPECT_EQ(readImage(file), expected) << format;
+    }
+    int status = -1;
+    const std::string viaDevice = throughPipe(tool + "-o /dev/stdout --format png", status);
+    EXPECT_EQ(status, 0);
+    writeBytes(path("device.png"), viaDevice.data(), viaDevice.size());
+    EXPECT_EQ(readImage(path("device.png")), expected);
+    const std::string record =
+        throughPipe(tool + "-o '" + path("o.png") + "' --save-block /dev/stdout", status);
+    EXPECT_EQ(status, 0);
+    ASSERT_EQ(record.size(), 64u);
+    EXPECT_EQ(std::memcmp(record.data(), &block, 64), 0);
+    const std::string viaFd =
+        throughPipe(tool + "-o '" + path("p.png") + "' --save-block /dev/fd/3 3>&1 >/dev/null",
+                    status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(viaFd.size(), 64u);
+}
+
+// A write that fails names the file the user gave and the system's reason, not a temporary name.
+TEST_F(Oryn3dTest, WriteFailureNamesTheFileAndTheReason)
+{
+    writeImage(path("in.png"), pattern(60, 40, 3));
+    for (const char* format : {"png", "tiff"}) {
+        const ToolRun run = tool({"render", path("in.png"), "-o", "/dev/full", "--format", format});
+        EXPECT_EQ(run.status, 1) << run.err;
+        EXPECT_EQ(lines(run.err), 1u) << run.err;
+        EXPECT_NE(run.err.find("/dev/full"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find(std::strerror(ENOSPC)), std::string::npos) << run.err;
+    }
+}
+
+// Every name the file system takes works, however little room it leaves for the temporary one.
+TEST_F(Oryn3dTest, LongOutputNamesWork)
+{
+    writeImage(path("in.png"), pattern(60, 40, 3));
+    for (size_t length : {248u, 251u, 255u}) {
+        const std::string name = std::string(length - 4, 'n') + ".png";
+        const ToolRun run = tool({"render", path("in.png"), "-o", path(name), "--save-block",
+                                  path(std::string(length - 5, 'b') + ".oryn")});
+        EXPECT_EQ(run.status, 0) << length << run.err;
+        EXPECT_TRUE(fs::exists(path(name))) << length;
+        EXPECT_EQ(files().size(), 3u) << length;
+        fs::remove(path(name));
+        fs::remove(path(std::string(length - 5, 'b') + ".oryn"));
+    }
+    const std::string utf8 = std::string(120, 'a') + "\xc3\xa9" + std::string(129, 'b') + ".png";
+    ASSERT_EQ(utf8.size(), 255u);
+    EXPECT_EQ(tool({"render", path("in.png"), "-o", path(utf8)}).status, 0);
+    EXPECT_TRUE(fs::exists(path(utf8)));
+}
+
+// A run killed with SIGKILL leaves its temporary file; the next run into that folder removes
+// it, but not one a live run holds, nor a file that only looks similar.
+TEST_F(Oryn3dTest, TemporaryFilesOfKilledRunsAreRemoved)
+{
+    writeImage(path("big.png"), pattern(3000, 2000, 3));
+    writeImage(path("in.png"), pattern(60, 40, 3));
+    const pid_t pid = start(toolPath(), {"render", path("big.png"), "-o", path("out.png")});
+    std::string stale;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while (stale.empty() && std::chrono::steady_clock::now() < deadline) {
+        for (const std::string& name : files())
+            if (name.rfind(".out.png.", 0) == 0)
+                stale = name;
+        if (stale.empty())
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_FALSE(stale.empty());
+    kill(pid, SIGKILL);
+    EXPECT_EQ(finish(pid).status, 128 + SIGKILL);
+    ASSERT_TRUE(fs::exists(path(stale)));
+    age(path(stale), 60);
+
+    // One that a live run holds locked, and a user's file of a similar name.
+    const std::string held = ".held.png.oryn3d-Ab12Cd";
+    writeBytes(path(held), "x", 1);
+    age(path(held), 60);
+    const int fd = open(path(held).c_str(), O_RDONLY);
+    ASSERT_EQ(flock(fd, LOCK_EX), 0);
+    writeBytes(path(".notes.txt.Ab12Cd"), "keep", 4);
+    age(path(".notes.txt.Ab12Cd"), 60);
+
+    EXPECT_EQ(tool({"render", path("in.png"), "-o", path("small.png")}).status, 0);
+    EXPECT_FALSE(fs::exists(path(stale)));
+    EXPECT_TRUE(fs::exists(path(held)));
+    EXPECT_TRUE(fs::exists(path(".notes.txt.Ab12Cd")));
+    close(fd);
+}
+
+// A dry run fails where the run would, with the same status.
+TEST_F(Oryn3dTest, DryRunFailsWhereTheRunWould)
+{
+    writeImage(path("in.png"), pattern(60, 40, 3));
+    for (bool dry : {false, true}) {
+        std::vector<std::string> extra = dry ? std::vector<std::string>{"--dry-run"}
+                                             : std::vector<std::string>{};
+        auto with = [&](std::vector<std::string> args) {
+            args.insert(args.end(), extra.begin(), extra.end());
+            return tool(args);
+        };
+        const ToolRun transparent =
+            with({"render", path("in.png"), "-o", path("o.jpg"), "--background", "transparent"});
+        EXPECT_EQ(transparent.status, 2) << dry << transparent.err;
+        EXPECT_NE(transparent.err.find("JPEG"), std::string::npos) << transparent.err;
+        const ToolRun missing = with({"render", path("none.png"), "-o", path("o.png")});
+        EXPECT_EQ(missing.status, 1) << dry << missing.err;
+        EXPECT_NE(missing.err.find("none.png"), std::string::npos) << missing.err;
+        const ToolRun mask =
+            with({"render", path("in.png"), "-o", path("o.png"), "--mask", path("none.png")});
+        EXPECT_EQ(mask.status, 1) << dry << mask.err;
+    }
+    EXPECT_EQ(files(), std::vector<std::string>{"in.png"});
+}
+
+// Mistakes get a message that says what is wrong; names are shown so that they cannot break the
+// line.
+TEST_F(Oryn3dTest, CommonMistakesGetAMessageThatFits)
+{
+    writeImage(path("in.png"), pattern(60, 40, 3));
+    writeImage(path("b.png"), pattern(60, 40, 3));
+    fs::create_directory(path("out"));
+    expectRefused({"render", path("in.png"), dir + "/./in.png", "-o", path("out")}, "given twice");
+    expectRefused({"render", path("in.png"), path("b.png"), "-o", path("two.png")},
+                  "need a folder");
+    expectRefused({"render", path("in.png"), "-o", path(".png")}, "-o - --format png");
+
+    const ToolRun mislabelled =
+        tool({"render", path("in.png"), "-o", path("x.jpg"), "--format", "png"});
+    EXPECT_EQ(mislabelled.status, 0);
+    EXPECT_EQ(lines(mislabelled.err), 1u) << mislabelled.err;
+    EXPECT_NE(mislabelled.err.find("warning"), std::string::npos) << mislabelled.err;
+    EXPECT_EQ(readBytes(path("x.jpg")).substr(1, 3), "PNG");
+
+    const std::string odd = path("bad\nname\033[2J.png");
+    const ToolRun quoted = tool({"render", odd, "-o", path("y.png")});
+    EXPECT_EQ(quoted.status, 1);
+    EXPECT_EQ(lines(quoted.err), 1u) << quoted.err;
+    EXPECT_EQ(quoted.err.find('\033'), std::string::npos) << quoted.err;
+    EXPECT_NE(quoted.err.find("$'\\n'"), std::string::npos) << quoted.err;
+}
+
+// Settings that would change nothing are said to, and a thread count that is not one is refused.
+TEST_F(Oryn3dTest, SettingsThatDoNothingAreNotSilent)
+{
+    writeImage(path("in.png"), pattern(60, 40, 3));
+    const struct {
+        std::vector<std::string> args;
+        const char* option;
+    } cases[] = {
+        {{"-o", path("a.png"), "--quality", "50"}, "--quality"},
+        {{"-o", path("a.jpg"), "--lossless"}, "--lossless"},
+        {{"-o", path("a.jpg"), "--png-level", "9"}, "--png-level"},
+        {{"-o", path("a.png"), "--compression", "zstd"}, "--compression"},
+        {{"-o", path("a.tif"), "--quality", "50"}, "--quality"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"render", path("in.png")};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const ToolRun run = tool(args);
+        EXPECT_EQ(run.status, 0) << c.option;
+        EXPECT_EQ(lines(run.err), 1u) << run.err;
+        EXPECT_NE(run.err.find(std::string("warning: ") + c.option), std::string::npos) << run.err;
+    }
+    const ToolRun used = tool({"render", path("in.png"), "-o", path("b.tif"), "--compression",
+                               "jpeg", "--quality", "60"});
+    EXPECT_EQ(used.err, "");
+    for (const char* value : {"abc", "-3", "2x"}) {
+        setenv("ORYN_THREADS", value, 1);
+        const ToolRun run = tool({"render", path("in.png"), "-o", path("c.png")});
+        EXPECT_EQ(run.status, 2) << value;
+        EXPECT_NE(run.err.find("ORYN_THREADS"), std::string::npos) << run.err;
+        EXPECT_EQ(tool({"render", path("in.png"), "-o", path("c.png"), "--threads", "1"}).status,
+                  0);
+    }
+    unsetenv("ORYN_THREADS");
+}
+
+// A many-page file gives its first page, with a note.
+TEST_F(Oryn3dTest, ExtraFramesAreReported)
+{
+    // Three pages of 40 x 30, stacked as libvips keeps them.
+    writeImage(path("pages.tif"), pattern(40, 90, 3),
+               [](VipsImage* im) { vips_image_set_int(im, VIPS_META_PAGE_HEIGHT, 30); });
+    const ToolRun run = tool({"render", path("pages.tif"), "-o", path("out.png")});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(lines(run.err), 1u) << run.err;
+    EXPECT_NE(run.err.find("3 frames or pages"), std::string::npos) << run.err;
+    EXPECT_EQ(readImage(path("out.png")).height, 30);
+}
+
+// Damage the quick check misses (the name index out of step with the table, a file cut short)
+// and an empty file are refused, and left as they are.
+TEST_F(Oryn3dTest, DamagedStoreIsNeverWrittenInto)
+{
+    ASSERT_EQ(tool({"presets", "save", "Mine"}).status, 0);
+    ASSERT_EQ(tool({"presets", "save", "Other"}).status, 0);
+    const std::string good = readBytes(storePath());
+
+    // The index entry for "Mine" spelled "Mind": every page is well formed.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(storePath().c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* s = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT rootpage FROM sqlite_master WHERE type = 'index'",
+                                 -1, &s, nullptr),
+              SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
+    const int indexPage = sqlite3_column_int(s, 0);
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+    std::string damaged = good;
+    const size_t page = size_t(indexPage - 1) * 4096;
+    const size_t at = damaged.find("Mine", page);
+    ASSERT_NE(at, std::string::npos);
+    ASSERT_LT(at, page + 4096);
+    damaged[at + 3] = 'd';
+
+    const std::string cut = good.substr(0, good.size() - 1);
+    for (const std::string& bytes : {damaged, cut, std::string()}) {
+        writeBytes(storePath(), bytes.data(), bytes.size());
+        const ToolRun show = tool({"presets", "show", "Mine"});
+        EXPECT_EQ(show.status, 1) << show.err;
+        EXPECT_EQ(show.err.find("did you mean"), std::string::npos) << show.err;
+        const ToolRun save = tool({"presets", "save", "Mine"});
+        EXPECT_EQ(save.status, 1) << save.err;
+        EXPECT_NE(save.err.find("left as it is"), std::string::npos) << save.err;
+        EXPECT_EQ(readBytes(storePath()), bytes);
+    }
+}
+
+// Ctrl-C while a preset command waits for a locked store, or a render waits on standard input,
+// stops the run at once with 130.
+TEST_F(Oryn3dTest, CtrlCStopsAWait)
+{
+    ASSERT_EQ(tool({"presets", "save", "Kept"}).status, 0);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(storePath().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"presets", "list"}, {"presets", "save", "New"}}) {
+        const pid_t pid = start(toolPath(), command);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        kill(pid, SIGINT);
+        const ToolRun run = finish(pid);
+        EXPECT_EQ(run.status, 130) << command[1] << run.err;
+    }
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    const ToolRun listed = tool({"presets", "list"});
+    EXPECT_EQ(listed.out.find("New"), std::string::npos) << listed.out;
+
+    // Standard input is a pipe whose writer stays open: the tool waits for data.
+    const std::string fifo = root + "/input";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int writer = open(fifo.c_str(), O_RDWR);
+    ASSERT_GE(writer, 0);
+    const pid_t pid = start(toolPath(), {"render", "-", "-o", path("out.png")}, "", fifo);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    kill(pid, SIGINT);
+    // A tool that ignored the signal would wait for ever: the writer closes after a while.
+    siginfo_t info{};
+    for (int i = 0; i < 2000 && info.si_pid == 0; ++i) {
+        waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT);
+        if (info.si_pid == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    close(writer);
+    const ToolRun run = finish(pid);
+    EXPECT_EQ(run.status, 130) << run.err;
+    EXPECT_TRUE(files().empty());
+}
+
+} // namespace
+} // namespace oryn
