@@ -12,6 +12,8 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/file.h>
@@ -20,6 +22,7 @@
 #include <sys/wait.h>
 
 #include "tests/cli/CliTestSupport.h"
+#include "tools/oryn3d/ToolHost.h"
 
 namespace oryn {
 namespace {
@@ -378,6 +381,128 @@ TEST_F(Oryn3dTest, CtrlCStopsAWait)
     const ToolRun run = finish(pid);
     EXPECT_EQ(run.status, 130) << run.err;
     EXPECT_TRUE(files().empty());
+}
+
+// What a terminal `width` columns wide shows after `output`: printable text wraps at the last
+// column, \r returns, \n starts a line, ESC [ K erases to the end of the line.
+std::vector<std::string> screen(const std::string& output, size_t width)
+{
+    std::vector<std::string> rows(1);
+    size_t column = 0;
+    for (size_t i = 0; i < output.size(); ++i) {
+        const char c = output[i];
+        if (c == '\r') {
+            column = 0;
+        } else if (c == '\n') {
+            rows.emplace_back();
+            column = 0;
+        } else if (c == '\033' && output.compare(i, 3, "\033[K") == 0) {
+            rows.back().resize(std::min(rows.back().size(), column));
+            i += 2;
+        } else if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
+            if (column == width) {
+                rows.emplace_back();
+                column = 0;
+            }
+            std::string& row = rows.back();
+            if (row.size() <= column)
+                row.resize(column + 1, ' ');
+            row[column++] = c;
+        }
+    }
+    while (!rows.empty() && rows.back().empty())
+        rows.pop_back();
+    return rows;
+}
+
+// Runs the tool on a terminal `width` columns wide; with `interrupt`, types Ctrl-C once the bar
+// shows. Returns everything written to the terminal.
+std::string onTerminal(std::vector<std::string> args, unsigned short width, bool interrupt,
+                       int& status)
+{
+    std::vector<char*> argv = argvOf(toolPath(), args);
+    winsize size{};
+    size.ws_col = width;
+    size.ws_row = 24;
+    int terminal = -1;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, &size);
+    if (pid == 0) {
+        execv(toolPath().c_str(), argv.data());
+        _exit(127);
+    }
+    std::string shown;
+    bool typed = false;
+    char buffer[512];
+    for (;;) {
+        const ssize_t got = read(terminal, buffer, sizeof buffer);
+        if (got <= 0)
+            break;
+        shown.append(buffer, size_t(got));
+        if (interrupt && !typed && shown.find("rendering [") != std::string::npos) {
+            const char ctrlC = 3;
+            EXPECT_EQ(write(terminal, &ctrlC, 1), 1);
+            typed = true;
+        }
+    }
+    close(terminal);
+    int waitStatus = 0;
+    waitpid(pid, &waitStatus, 0);
+    status = statusOf(waitStatus);
+    return shown;
+}
+
+// The progress line fits the terminal whatever the name and width, so every update overwrites
+// it, and it is gone at the end, also after Ctrl-C.
+TEST_F(Oryn3dTest, ProgressLineFitsTheTerminalAndIsCleared)
+{
+    writeImage(path("in.png"), pattern(400, 300, 3));
+    const std::string longName = std::string(90, 'l') + ".png";
+    writeImage(path(longName), pattern(400, 300, 3));
+    fs::create_directory(path("out"));
+    for (unsigned short width : {50, 80}) {
+        int status = -1;
+        const std::string shown = onTerminal(
+            {"render", path("in.png"), path(longName), "-o", path("out")}, width, false, status);
+        EXPECT_EQ(status, 0) << shown;
+        EXPECT_NE(shown.find("rendering ["), std::string::npos) << shown;
+        // Only the summary is left on the screen.
+        const std::vector<std::string> rows = screen(shown, width);
+        ASSERT_EQ(rows.size(), 1u) << width << ::testing::PrintToString(rows);
+        EXPECT_EQ(rows[0], "oryn3d: 2 of 2 images written") << width;
+        // Every drawn line fitted: the long name was shortened in its middle.
+        EXPECT_NE(shown.find("..."), std::string::npos) << shown;
+        EXPECT_NE(shown.find("lll.png rendering"), std::string::npos) << shown;
+    }
+
+    writeImage(path("big.png"), pattern(3000, 2000, 3));
+    int status = -1;
+    const std::string stopped =
+        onTerminal({"render", path("big.png"), "-o", path("stopped.png")}, 50, true, status);
+    EXPECT_EQ(status, 130) << stopped;
+    const std::vector<std::string> rows = screen(stopped, 50);
+    ASSERT_EQ(rows.size(), 1u) << ::testing::PrintToString(rows);
+    EXPECT_EQ(rows[0].rfind("oryn3d: stopped", 0), 0u) << rows[0];
+    EXPECT_FALSE(fs::exists(path("stopped.png")));
+}
+
+// The progress line on its own, at widths from roomy to tiny.
+TEST(ProgressLine, NarrowsTheBarThenShortensTheLabel)
+{
+    EXPECT_EQ(progressLine("", 42, 80),
+              "rendering [################........................]  42%");
+    for (int width = 8; width <= 120; ++width) {
+        for (const std::string& label : {std::string(""), std::string("[3/50] photo.jpg "),
+                                        std::string(100, 'x') + "\xc3\xa9.jpg "}) {
+            const std::string line = progressLine(label, 100, width);
+            size_t columns = 0;
+            for (char c : line)
+                columns += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+            EXPECT_LE(columns, size_t(width - 3)) << width << " " << line;
+            EXPECT_NE(line.find("100%"), std::string::npos) << width << " " << line;
+        }
+    }
+    EXPECT_EQ(progressLine("[3/50] photo.jpg ", 100, 80).rfind("[3/50] photo.jpg rendering [", 0),
+              0u);
 }
 
 } // namespace

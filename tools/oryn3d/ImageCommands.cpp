@@ -677,7 +677,7 @@ int runImageCommand(const Invocation& q, const char* programName)
         }
         const std::string label = batch ? "[" + std::to_string(i + 1) + "/" +
                                               std::to_string(jobs.size()) + "] " +
-                                              baseName(jobs[i].input) + " "
+                                              shownName(baseName(jobs[i].input)) + " "
                                         : std::string();
         switch (runJob(q, jobs[i], preview, shared, label)) {
         case Outcome::Written:

@@ -47,6 +47,11 @@ int cancelExitStatus();
 int registerTemporaryFile(const char* path);
 void unregisterTemporaryFile(int slot);
 
+// The progress line for `percent` (0..100) in a terminal `columns` wide: `label`, "rendering",
+// a bar and the percentage, fitted into columns - 3 (room for the echo of ^C) by narrowing the bar and then shortening
+// the label in the middle.
+std::string progressLine(const std::string& label, int percent, int columns);
+
 // The final render of `block` over the whole image, exactly as the plug-in's silent replay runs
 // it. `result` receives the filtered image; it is allocated unless the caller already allocated
 // it at the image's size. Returns noErr, userCanceledErr after Ctrl-C, or the
