@@ -128,7 +128,7 @@ protected:
 TEST_F(PresetStoreTest, StoreIsCreatedOnFirstWriteUnderXdgConfigHomeOrHomeConfig)
 {
     ok({"presets", "list"});
-    EXPECT_EQ(tool({"presets", "delete", "Nothing"}).status, 1);
+    EXPECT_EQ(tool({"presets", "delete", "Nothing"}).status, 2);
     EXPECT_FALSE(fs::exists(config + "/oryn3d"));
 
     ok({"presets", "save", "First"});
@@ -255,14 +255,19 @@ TEST_F(PresetStoreTest, DeleteOfAnUnknownNameFailsAndChangesNothing)
 {
     ok({"presets", "save", "Keep"});
     const std::string before = readBytes(storePath());
-    for (const char* unknown : {"Missing", "Roof", ">Kee"}) {
+    // A missing name is a wrong argument, as for --preset (issue 16).
+    for (const char* unknown : {"Missing", ">Roof", ">Kee"}) {
         const ToolRun run = tool({"presets", "delete", unknown});
-        EXPECT_EQ(run.status, 1) << unknown;
+        EXPECT_EQ(run.status, 2) << unknown;
         const std::string name = unknown[0] == '>' ? unknown + 1 : unknown;
         EXPECT_EQ(run.err.rfind("oryn3d: presets delete: no user preset '" + name + "'", 0), 0u)
             << run.err;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     }
+    // A bare sample name means the sample, as for show and --preset; samples stay.
+    const ToolRun sample = tool({"presets", "delete", "roof"});
+    EXPECT_EQ(sample.status, 2);
+    EXPECT_NE(sample.err.find("samples cannot be deleted"), std::string::npos) << sample.err;
     EXPECT_EQ(readBytes(storePath()), before);
     ok({"presets", "delete", ">KEEP"});
     EXPECT_EQ(list(), Samples);

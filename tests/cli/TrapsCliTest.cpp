@@ -383,6 +383,54 @@ TEST_F(Oryn3dTest, CtrlCStopsAWait)
     EXPECT_TRUE(files().empty());
 }
 
+// Names that could not be picked back, or that would pass for the reserved one, are refused.
+TEST_F(Oryn3dTest, PresetNamesThatCannotBePickedBackAreRefused)
+{
+    for (const char* name : {">>x", " Last Used  ", "a\xc2\x85" "b", "a\xe2\x80\xa8" "b",
+                             "a\xe2\x80\xae" "b", "a\xe2\x81\xa6" "b"}) {
+        const ToolRun run = tool({"presets", "save", name});
+        EXPECT_EQ(run.status, 2) << name;
+        EXPECT_EQ(lines(run.err), 1u) << run.err;
+    }
+    EXPECT_FALSE(fs::exists(storePath()));
+    // Blanks go at both ends, so the name is found as typed.
+    ASSERT_EQ(tool({"presets", "save", "  Mine ", "--bevel", "9"}).status, 0);
+    EXPECT_EQ(tool({"presets", "list"}).out.rfind("user    Mine\n", 0), 0u);
+    EXPECT_EQ(tool({"presets", "show", " mine"}).status, 0);
+}
+
+// The completions offer what each place takes: preset names in any case (with the '>' a hidden
+// user preset needs), the three shells, and nothing for a number.
+TEST_F(Oryn3dTest, CompletionsOfferWhatEachPlaceTakes)
+{
+    ASSERT_EQ(tool({"presets", "save", "roof"}).status, 0);
+    ASSERT_EQ(tool({"presets", "save", "Front Mine"}).status, 0);
+    const std::string script = tool({"--completion", "bash"}).out;
+    writeBytes(path("completion.bash"), script.data(), script.size());
+    const std::string folder = fs::path(toolPath()).parent_path().string();
+    auto complete = [&](const std::string& words) {
+        int status = -1;
+        const std::string out = throughPipe(
+            "cd '" + dir + "' && PATH='" + folder + "':$PATH bash -c 'source completion.bash; " +
+                "COMP_WORDS=(" + words + "); COMP_CWORD=$((${#COMP_WORDS[@]}-1)); _oryn3d; " +
+                "printf \"%s|\" \"${COMPREPLY[@]}\"'",
+            status);
+        EXPECT_EQ(status, 0) << words;
+        return out;
+    };
+    EXPECT_EQ(complete("oryn3d presets show fr"), "Front Bricks|Front Mine|");
+    EXPECT_EQ(complete("oryn3d presets delete \">\""), ">roof|");
+    EXPECT_EQ(complete("oryn3d render x --preset JAL"), "Jalousie|");
+    EXPECT_EQ(complete("oryn3d --completion \"\""), "bash|zsh|fish|");
+    EXPECT_EQ(complete("oryn3d render x --quality \"\""), "|");
+    EXPECT_EQ(complete("oryn3d render x --threads \"\""), "|");
+    EXPECT_EQ(complete("oryn3d render x --mask compl"), "completion.bash|");
+    const std::string fish = tool({"--completion", "fish"}).out;
+    EXPECT_NE(fish.find("-l preset -x -a '(__oryn3d_presets)'"), std::string::npos);
+    EXPECT_NE(fish.find("-l quality -x -d"), std::string::npos);
+    EXPECT_NE(fish.find("-l completion -x -a 'bash zsh fish'"), std::string::npos);
+}
+
 // What a terminal `width` columns wide shows after `output`: printable text wraps at the last
 // column, \r returns, \n starts a line, ESC [ K erases to the end of the line.
 std::vector<std::string> screen(const std::string& output, size_t width)

@@ -64,7 +64,8 @@ const CommandDef Commands[] = {
      "Write the 300 x 300 preview the dialog shows for these settings, as RGB.", nullptr,
      "oryn3d preview photo.jpg -o preview.png --preset Jalousie --x2"},
     {"presets list", ListBit, Command::PresetsList, "", 0, 0,
-     "List the presets, one a line: the kind ('user' or 'sample'), two blanks, the name. User "
+     "List the presets, one a line: the kind ('user' or 'sample') padded with blanks to 8 "
+     "columns, then the name from column 9 on (cut -c9- gives the names). User "
      "presets come first, in the order they were first saved (at most 20 unless --all), then the "
      "samples in the dialog's order.",
      nullptr, "oryn3d presets list\noryn3d presets list | sed -n 's/^sample  //p'"},
@@ -1006,6 +1007,15 @@ std::string manPage()
     return out;
 }
 
+// An awk program that turns 'oryn3d presets list --all' into the names to offer for a preset
+// that start with `cur` in any case: the samples, and the user presets, with the '>' that picks
+// one whose name a sample has.
+const char* const PresetNamesAwk =
+    "awk -v cur=\"$cur\" '{k=substr($0,1,8); n=substr($0,9); if (k ~ /^user/) u[++nu]=n; else "
+    "{s[tolower(n)]=1; o[++no]=n}} END {for (i=1;i<=nu;i++) {m=(tolower(u[i]) in s) ? \">\" "
+    "u[i] : u[i]; o[++no]=m} for (i=1;i<=no;i++) if (tolower(substr(o[i],1,length(cur))) == "
+    "tolower(cur)) print o[i]}'";
+
 std::string completionScript(const std::string& shell)
 {
     // Per command: its options, and for options with fixed values those values.
@@ -1017,16 +1027,24 @@ std::string completionScript(const std::string& shell)
     for (const CommandDef& command : Commands)
         entries.push_back({command.path, optionNames(command.bit)});
 
-    std::vector<std::string> valued;
+    // Options whose value is a file, a preset name, one of fixed words, or anything else (a
+    // number, a colour, a pair), which gets no file names.
+    std::vector<std::string> fileValued;
+    std::vector<std::string> otherValued;
     std::vector<std::pair<std::string, std::string>> choices;
     for (const OptionDef& option : Options) {
         if (option.valueName == nullptr)
             continue;
-        valued.push_back(std::string("--") + option.name);
+        std::vector<std::string> spellings = {std::string("--") + option.name};
         if (option.shortName != 0)
-            valued.push_back(std::string("-") + option.shortName);
-        if (option.choices != nullptr)
+            spellings.push_back(std::string("-") + option.shortName);
+        const std::string value = option.valueName;
+        if (option.choices != nullptr && option.choices[0] != '\0')
             choices.push_back({std::string("--") + option.name, option.choices});
+        else if (value == "FILE" || value == "OUTPUT")
+            fileValued.insert(fileValued.end(), spellings.begin(), spellings.end());
+        else if (value != "NAME")
+            otherValued.insert(otherValued.end(), spellings.begin(), spellings.end());
     }
 
     if (shell == "bash" || shell == "zsh") {
@@ -1035,11 +1053,22 @@ std::string completionScript(const std::string& shell)
         const std::string function = shell == "zsh" ? "_oryn3d_words" : "_oryn3d";
         if (shell == "zsh")
             out += "#compdef oryn3d\nautoload -U +X bashcompinit && bashcompinit\n";
-        out += "# oryn3d completion, made by 'oryn3d --completion " + shell + "'\n" + function +
+        out += "# oryn3d completion, made by 'oryn3d --completion " + shell +
+               "'\n"
+               "_oryn3d_presets() {\n"
+               "    local IFS=$'\\n'\n"
+               "    COMPREPLY=($(oryn3d presets list --all 2>/dev/null | " +
+               PresetNamesAwk +
+               "))\n"
+               "}\n" +
+               function +
                "() {\n"
                "    local cur prev words cword\n"
                "    cur=${COMP_WORDS[COMP_CWORD]}; prev=${COMP_WORDS[COMP_CWORD-1]}\n"
                "    local command=${COMP_WORDS[1]} sub=${COMP_WORDS[2]}\n"
+               "    if [ \"$prev\" = --completion ]; then\n"
+               "        COMPREPLY=($(compgen -W 'bash zsh fish' -- \"$cur\")); return\n"
+               "    fi\n"
                "    if [ \"$COMP_CWORD\" -eq 1 ]; then\n"
                "        COMPREPLY=($(compgen -W 'render preview presets help --help --version "
                "--man-page --completion' -- \"$cur\")); return\n"
@@ -1053,11 +1082,13 @@ std::string completionScript(const std::string& shell)
         for (const auto& choice : choices)
             out += "        " + choice.first + ") COMPREPLY=($(compgen -W '" + choice.second +
                    "' -- \"$cur\")); return;;\n";
-        out += "        --preset) local IFS=$'\\n'; COMPREPLY=($(compgen -W \"$(oryn3d presets "
-               "list 2>/dev/null | cut -c9-)\" -- \"$cur\")); return;;\n"
+        out += "        --preset) _oryn3d_presets; return;;\n"
                "        " +
-               joined(valued, "|") +
+               joined(fileValued, "|") +
                ") COMPREPLY=($(compgen -f -- \"$cur\")); return;;\n"
+               "        " +
+               joined(otherValued, "|") +
+               ") COMPREPLY=(); return;;\n"
                "    esac\n"
                "    local key=$command\n"
                "    [ \"$command\" = presets ] && key=\"presets $sub\"\n"
@@ -1069,6 +1100,11 @@ std::string completionScript(const std::string& shell)
         out += "    esac\n"
                "    if [[ \"$cur\" == -* ]]; then\n"
                "        COMPREPLY=($(compgen -W \"$options\" -- \"$cur\"))\n"
+               "    elif [ \"$command\" = presets ] && [ \"$COMP_CWORD\" -eq 3 ] &&\n"
+               "         [[ \"$sub\" == @(show|delete|export) ]] && [[ \"$cur\" != */* ]]; then\n"
+               "        _oryn3d_presets\n"
+               "    elif [ \"$command\" = presets ] && [[ \"$sub\" == @(list|save|delete) ]]; then\n"
+               "        COMPREPLY=()\n"
                "    else\n"
                "        COMPREPLY=($(compgen -f -- \"$cur\"))\n"
                "    fi\n"
@@ -1083,12 +1119,24 @@ std::string completionScript(const std::string& shell)
     }
     if (shell == "fish") {
         std::string out = "# oryn3d completion, made by 'oryn3d --completion fish'\n"
+                          "function __oryn3d_presets\n"
+                          "    set -l cur (commandline -ct)\n"
+                          "    oryn3d presets list --all 2>/dev/null | " +
+                          std::string(PresetNamesAwk) +
+                          "\n"
+                          "end\n"
                           "complete -c oryn3d -f\n"
                           "complete -c oryn3d -n __fish_use_subcommand -a 'render preview "
                           "presets help'\n"
+                          "complete -c oryn3d -n __fish_use_subcommand -l completion -x -a "
+                          "'bash zsh fish' -d 'Print a shell completion script'\n"
                           "complete -c oryn3d -n '__fish_seen_subcommand_from presets; and not "
                           "__fish_seen_subcommand_from " +
-                          joined(PresetWords, " ") + "' -a '" + joined(PresetWords, " ") + "'\n";
+                          joined(PresetWords, " ") + "' -a '" + joined(PresetWords, " ") +
+                          "'\n"
+                          "complete -c oryn3d -n '__fish_seen_subcommand_from presets; and "
+                          "__fish_seen_subcommand_from show delete export' -x -a "
+                          "'(__oryn3d_presets)'\n";
         for (const CommandDef& command : Commands) {
             const std::string path = command.path;
             const std::string last = path.substr(path.rfind(' ') + 1);
@@ -1103,10 +1151,17 @@ std::string completionScript(const std::string& shell)
                 out += "complete -c oryn3d -n " + shellQuote(condition) + " -l " + option.name;
                 if (option.shortName != 0)
                     out += std::string(" -s ") + option.shortName;
-                if (option.valueName != nullptr)
-                    out += option.choices != nullptr && option.choices[0] != '\0'
-                               ? " -x -a " + shellQuote(option.choices)
-                               : " -r -F";
+                if (option.valueName != nullptr) {
+                    const std::string value = option.valueName;
+                    if (option.choices != nullptr && option.choices[0] != '\0')
+                        out += " -x -a " + shellQuote(option.choices);
+                    else if (value == "NAME")
+                        out += " -x -a '(__oryn3d_presets)'";
+                    else if (value == "FILE" || value == "OUTPUT")
+                        out += " -r -F";
+                    else
+                        out += " -x";
+                }
                 std::string help = option.help;
                 size_t stop = std::min(help.find(". "), help.find_first_of(";("));
                 stop = std::min(stop, help.find(", 0"));

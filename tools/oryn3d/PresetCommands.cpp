@@ -269,6 +269,16 @@ int deletePreset(const Invocation& q)
         reportError(error);
         return ExitFailure;
     }
+    // A bare sample name means the sample here too, as for show and --preset.
+    if (!name.userMarked && findSample(name.name) != 0) {
+        StoredPreset hidden;
+        const bool userToo = store.read(name.name, hidden, error) == StoreResult::Ok;
+        reportError("presets delete: '" + name.name + "' is a sample, and samples cannot be " +
+                    "deleted" +
+                    (userToo ? "; '>" + hidden.name + "' names your user preset of that name"
+                             : std::string()));
+        return ExitUsage;
+    }
     switch (store.remove(name.name, error)) {
     case StoreResult::Ok:
         return 0;
@@ -276,7 +286,7 @@ int deletePreset(const Invocation& q)
         reportError("presets delete: no user preset '" + name.name + "'" +
                     suggestion(name.name, storedNames(store)) +
                     "; 'oryn3d presets list' shows them");
-        return ExitFailure;
+        return ExitUsage;
     case StoreResult::Failed:
         break;
     }
@@ -303,7 +313,7 @@ int exportPreset(const Invocation& q)
         reportError("presets export: no user preset '" + name.name + "'" +
                     suggestion(name.name, storedNames(store)) +
                     "; 'oryn3d presets list' shows them");
-        return ExitFailure;
+        return ExitUsage;
     case StoreResult::Failed:
         reportError(error);
         return ExitFailure;
