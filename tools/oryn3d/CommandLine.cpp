@@ -292,7 +292,9 @@ const OptionDef Options[] = {
      "Output format: png, jpeg, tiff or webp. Default: the output's extension; into a folder, the "
      "input's format where it can be written, else png",
      "png jpeg tiff webp", setFormat},
-    {"mask", 0, "FILE", ImageBits, IoGroup, "Selection: a grey image of the same size", nullptr,
+    {"mask", 0, "FILE", ImageBits, IoGroup, "Selection: a grey image with one channel, of the same size (0 not selected, 255 selected); "
+     "where cells sample outside it, the background is written, not the original pixels",
+     nullptr,
      setText<&Invocation::mask>},
     {"block", 0, "FILE", ImageBits, IoGroup,
      "64-byte parameter record, rendered as stored; control options given too override its "
@@ -305,7 +307,7 @@ const OptionDef Options[] = {
      "Filter the pixels as stored; by default an EXIF orientation is applied first and the output "
      "is written upright",
      nullptr, setFlag<&Invocation::keepOrientation, true>},
-    {"quality", 0, "N", ImageBits, EncodeGroup, "JPEG and WebP quality, 1..100 (default 92)",
+    {"quality", 0, "N", ImageBits, EncodeGroup, "JPEG, lossy WebP and jpeg-compressed TIFF quality, 1..100 (default 92)",
      nullptr, setQuality},
     {"lossless", 0, nullptr, ImageBits, EncodeGroup, "Lossless WebP", nullptr, setLossless},
     {"png-level", 0, "N", ImageBits, EncodeGroup,
@@ -968,6 +970,19 @@ std::string helpText(const std::string& topic, int columns)
     return out;
 }
 
+namespace {
+
+// A man page section of plain paragraphs.
+std::string roffSection(const char* title, const std::vector<std::string>& paragraphs)
+{
+    std::string out = std::string(".SH ") + title + "\n";
+    for (size_t i = 0; i < paragraphs.size(); ++i)
+        out += (i > 0 ? ".PP\n" : "") + roff(paragraphs[i]) + "\n";
+    return out;
+}
+
+} // namespace
+
 std::string manPage()
 {
     std::string out = ".TH ORYN3D 1 \"\" \"oryn3d " + std::string(ToolVersion) +
@@ -1004,6 +1019,45 @@ std::string manPage()
            "\\-\\-threads.\n"
            ".SH FILES\n.TP\n.I ~/.config/oryn3d/presets.sqlite3\nUser presets and the \"Last "
            "Used\" record.\n";
+    out += roffSection("IMAGES", {
+        "Inputs are anything the installed libvips reads, or - for standard input (read up to 1 "
+        "GiB). Grey becomes RGB, grey with alpha RGBA; CMYK and other colour spaces are "
+        "converted to sRGB and 16-bit samples reduced to 8 bits, each with a note. Images are at "
+        "most 32767 pixels a side. Only the first frame or page of a many-frame file is "
+        "filtered, with a note.",
+        "Outputs are PNG, JPEG, TIFF or WebP, by the extension or --format. RGB stays RGB and "
+        "RGBA stays RGBA; --background transparent adds an alpha channel, which JPEG cannot "
+        "hold. The output keeps the input's colour profile, EXIF (without its thumbnail) and "
+        "XMP, and is written upright unless --keep-orientation. --quality also sets the quality "
+        "of TIFF's jpeg compression.",
+        "Every file is written under a hidden temporary name (.NAME.oryn3d-XXXXXX) in its folder "
+        "and renamed when complete; one left by a killed run is removed by the next run into "
+        "that folder. A device or pipe (/dev/null, /dev/stdout) is written directly, and only "
+        "once the file is complete. A render never replaces its own input or mask.",
+    });
+    out += roffSection("MASKS", {
+        "--mask takes a grey image with one channel, the input's size: 0 not selected, 255 "
+        "selected. As in the filter module, where a cell samples the image outside the "
+        "selection the output gets the background (--background), not the original pixel. To "
+        "keep the original outside the selection, combine afterwards, for example: vips "
+        "ifthenelse mask.png relief.png photo.jpg result.png --blend",
+    });
+    out += roffSection("PRESETS", {
+        "User presets live in $XDG_CONFIG_HOME/oryn3d/presets.sqlite3 (by default "
+        "~/.config/oryn3d), each the 64-byte record the filter module stores; export, import, "
+        "--block and --save-block use the same record as a file.",
+        "Names have 1 to 19 characters; blanks at both ends and a leading '>' are dropped; case "
+        "does not matter for A-Z. A name that begins with '>' again or holds a control "
+        "character, a line separator or a direction override is refused. A sample's name "
+        "picks the sample (also for presets show and delete; samples cannot be deleted); "
+        "'>NAME' picks the user preset NAME.",
+        "A successful render stores its settings as \"Last Used\"; --preset \"Last Used\" "
+        "renders them exactly as stored. Runs wait up to 10 seconds for each other. A store that "
+        "fails the integrity check, or a file in its place that is not one, is never written "
+        "to.",
+    });
+    out += ".SH SEE ALSO\n.BR vips (1),\n.BR vipsthumbnail (1),\n.BR magick (1),\n.BR gimp (1),\n"
+           ".BR sqlite3 (1)\n";
     return out;
 }
 
