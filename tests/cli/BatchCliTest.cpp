@@ -330,7 +330,7 @@ TEST_F(Oryn3dTest, JsonRecordFilesAndDryRun)
     const ToolRun json = tool({"presets", "show", path("settings.oryn"), "--json"});
     EXPECT_EQ(json.status, 0) << json.err;
     for (const char* field : {"\"kind\": \"file\"", "\"bevel\": 12",
-                              "\"cell-width\": ", "\"light\": \"", "\"checksum-valid\": true"})
+                              "\"cell-width\": ", "\"light\": [", "\"checksum-valid\": true"})
         EXPECT_NE(json.out.find(field), std::string::npos) << field << json.out;
     EXPECT_EQ(json.out.front(), '{');
     EXPECT_EQ(json.out.substr(json.out.size() - 2), "}\n");

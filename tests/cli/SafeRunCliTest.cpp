@@ -354,7 +354,7 @@ TEST_F(Oryn3dTest, UsageErrorsNameTheMistakeAndSuggestTheNearestWord)
     const std::vector<Case> cases = {
         {{}, {"a command is needed", "oryn3d --help"}},
         {{"rendr"}, {"'rendr'", "'render'", "oryn3d --help"}},
-        {{"presets", "rename", "a", "b"}, {"'rename'", "presets --help"}},
+        {{"presets", "copy", "a", "b"}, {"'copy'", "presets --help"}},
         {{"presets", "lst"}, {"'list'"}},
         {{"presets"}, {"list, show", "presets --help"}},
         {{"--verison"}, {"'--version'"}},

@@ -431,6 +431,54 @@ TEST_F(Oryn3dTest, CompletionsOfferWhatEachPlaceTakes)
     EXPECT_NE(fish.find("-l completion -x -a 'bash zsh fish'"), std::string::npos);
 }
 
+// presets rename keeps the place and the record; a name taken, a sample and "Last Used" are
+// refused.
+TEST_F(Oryn3dTest, PresetsRenameKeepsThePlaceAndTheRecord)
+{
+    ASSERT_EQ(tool({"presets", "save", "First", "--bevel", "11"}).status, 0);
+    ASSERT_EQ(tool({"presets", "save", "Second"}).status, 0);
+    const std::string record = tool({"presets", "export", "First", "-"}).out;
+    ASSERT_EQ(record.size(), 64u);
+    EXPECT_EQ(tool({"presets", "rename", "first", "Renamed"}).status, 0);
+    EXPECT_EQ(tool({"presets", "list"}).out.rfind("user    Renamed\nuser    Second\n", 0), 0u);
+    EXPECT_EQ(tool({"presets", "export", "Renamed", "-"}).out, record);
+    EXPECT_EQ(tool({"presets", "rename", "Renamed", "RENAMED"}).status, 0);
+    const std::string before = readBytes(storePath());
+    for (const std::vector<std::string>& refused :
+         {std::vector<std::string>{"Second", "renamed"}, {"Roof", "X"}, {"Second", "Last Used"},
+          {"Missing", "X"}}) {
+        const ToolRun run = tool({"presets", "rename", refused[0], refused[1]});
+        EXPECT_EQ(run.status, 2) << refused[0] << run.err;
+        EXPECT_EQ(lines(run.err), 1u) << run.err;
+    }
+    EXPECT_EQ(readBytes(storePath()), before);
+}
+
+// JSON for scripts: the list with what --preset takes, the dry run with the encoder settings and
+// pads as pairs of numbers.
+TEST_F(Oryn3dTest, JsonListAndDryRunSettings)
+{
+    ASSERT_EQ(tool({"presets", "save", "roof"}).status, 0);
+    const ToolRun list = tool({"presets", "list", "--json"});
+    EXPECT_EQ(list.status, 0);
+    EXPECT_EQ(list.out.rfind("[\n  {\"kind\": \"user\", \"name\": \"roof\", \"preset\": \">roof\"},\n"
+                             "  {\"kind\": \"sample\", \"name\": \"Jalousie\"",
+                             0),
+              0u)
+        << list.out;
+    EXPECT_EQ(list.out.substr(list.out.size() - 4), "}\n]\n");
+    writeImage(path("in.png"), pattern(60, 40, 3));
+    const ToolRun dry = tool({"render", path("in.png"), "-o", path("o.tif"), "--compression",
+                              "jpeg", "--quality", "70", "--light", "45,32", "--dry-run", "--json"});
+    EXPECT_EQ(dry.status, 0) << dry.err;
+    EXPECT_NE(dry.out.find("\"format\": \"tiff\", \"compression\": \"jpeg\", \"quality\": 70}"),
+              std::string::npos)
+        << dry.out;
+    EXPECT_NE(dry.out.find("\"light\": [45, 32]"), std::string::npos) << dry.out;
+    const ToolRun png = tool({"render", path("in.png"), "-o", path("o.png"), "--dry-run", "--json"});
+    EXPECT_NE(png.out.find("\"format\": \"png\", \"png-level\": 6}"), std::string::npos) << png.out;
+}
+
 // What a terminal `width` columns wide shows after `output`: printable text wraps at the last
 // column, \r returns, \n starts a line, ESC [ K erases to the end of the line.
 std::vector<std::string> screen(const std::string& output, size_t width)

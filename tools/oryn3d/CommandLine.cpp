@@ -30,6 +30,7 @@ enum CommandBit : unsigned {
     ExportBit = 1u << 6,
     ImportBit = 1u << 7,
     TopBit = 1u << 8,
+    RenameBit = 1u << 9,
 };
 constexpr unsigned ImageBits = RenderBit | PreviewBit;
 constexpr unsigned ControlBits = RenderBit | PreviewBit | SaveBit;
@@ -86,6 +87,11 @@ const CommandDef Commands[] = {
     {"presets export", ExportBit, Command::PresetsExport, "NAME FILE", 2, 2,
      "Write a preset's 64-byte record to FILE, or to standard output with -.", nullptr,
      "oryn3d presets export Mine mine.oryn\noryn3d presets export Mine - | xxd"},
+    {"presets rename", RenameBit, Command::PresetsRename, "OLD NEW", 2, 2,
+     "Give a user preset a new name, keeping its place in the list and its record.",
+     "OLD is looked up as for delete ('>NAME' for a user preset a sample hides). NEW follows the "
+     "rules of presets save; a name another user preset has is refused.",
+     "oryn3d presets rename Mine \"Warm Bricks\""},
     {"presets import", ImportBit, Command::PresetsImport, "FILE [NAME]", 1, 2,
      "Store a 64-byte record file (- for standard input) as a user preset; the default name is "
      "the file's name without its extension.",
@@ -372,8 +378,8 @@ const OptionDef Options[] = {
      setFlag<&Invocation::force, true>},
     {"all", 0, nullptr, ListBit, PresetGroup, "List every stored user preset, beyond the first 20",
      nullptr, setFlag<&Invocation::all, true>},
-    {"json", 0, nullptr, ShowBit | ImageBits, RunGroup,
-     "Print as JSON (presets show; render and preview with --dry-run)", nullptr,
+    {"json", 0, nullptr, ListBit | ShowBit | ImageBits, RunGroup,
+     "Print as JSON (presets list and show; render and preview with --dry-run)", nullptr,
      setFlag<&Invocation::json, true>},
     {"dry-run", 0, nullptr, ImageBits, RunGroup,
      "Print the effective settings and the files that would be written; read and write nothing",
@@ -445,7 +451,8 @@ std::string optionLabel(const OptionDef& option)
 
 // The command words of the top level and under "presets".
 const std::vector<std::string> TopWords = {"render", "preview", "presets", "help"};
-const std::vector<std::string> PresetWords = {"list", "show", "save", "delete", "export", "import"};
+const std::vector<std::string> PresetWords = {"list",   "show",   "save",  "delete",
+                                               "rename", "export", "import"};
 
 // Parses the options and arguments of one command.
 int parseCommand(const CommandDef& command, const std::vector<std::string>& args, size_t at,
@@ -610,7 +617,9 @@ int parseCommand(const CommandDef& command, const std::vector<std::string>& args
         } else {
             q.name = positional[0];
             q.nameGiven = true;
-            if (positional.size() > 1)
+            if (positional.size() > 1 && command.bit == RenameBit)
+                q.newName = positional[1];
+            else if (positional.size() > 1)
                 q.file = positional[1];
         }
     }
@@ -863,7 +872,8 @@ int parseCommandLine(const std::vector<std::string>& args, Invocation& q, std::s
                 return 0;
             }
             error =
-                "'oryn3d presets' needs a command: list, show, save, delete, export or import; " +
+                "'oryn3d presets' needs a command: list, show, save, delete, rename, export or "
+                "import; " +
                 helpHint("presets");
             return 1;
         }
@@ -871,7 +881,7 @@ int parseCommandLine(const std::vector<std::string>& args, Invocation& q, std::s
         const CommandDef* command = findCommand("presets " + sub);
         if (command == nullptr) {
             error = "'" + sub + "' is not a presets command" + didYouMean(sub, PresetWords) +
-                    "; the commands are list, show, save, delete, export and import; " +
+                    "; the commands are list, show, save, delete, rename, export and import; " +
                     helpHint("presets");
             return 1;
         }

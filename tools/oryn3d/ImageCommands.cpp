@@ -313,6 +313,27 @@ std::string encodeText(const Invocation& q, ImageFormat format)
     return std::string();
 }
 
+// The encoder settings a file of `format` is written with, as JSON members after a comma.
+std::string encodeJson(const Invocation& q, ImageFormat format)
+{
+    const std::string quality = ", \"quality\": " + std::to_string(q.encode.quality);
+    switch (format) {
+    case ImageFormat::Jpeg:
+        return quality;
+    case ImageFormat::WebP:
+        return std::string(", \"lossless\": ") + (q.encode.lossless ? "true" : "false") +
+               (q.encode.lossless ? std::string() : quality);
+    case ImageFormat::Png:
+        return ", \"png-level\": " + std::to_string(q.encode.pngLevel);
+    case ImageFormat::Tiff: {
+        const char* const names[] = {"none", "lzw", "deflate", "zstd", "jpeg"};
+        return ", \"compression\": " + jsonString(names[static_cast<int>(q.encode.tiff)]) +
+               (q.encode.tiff == TiffCompression::Jpeg ? quality : std::string());
+    }
+    }
+    return std::string();
+}
+
 // --dry-run: the settings and the files, without reading or writing any. The record is the one
 // an RGB image gets (RGBA with --background transparent).
 int printDryRun(const Invocation& q, const RunShared& shared, const std::vector<Job>& jobs,
@@ -335,7 +356,8 @@ int printDryRun(const Invocation& q, const RunShared& shared, const std::vector<
         files += std::string(files.size() > 1 ? ", " : "") +
                  "{\"input\": " + jsonString(job.input) +
                  ", \"output\": " + jsonString(job.output) +
-                 ", \"format\": " + jsonString(formatName(job.format)) + "}";
+                 ", \"format\": " + jsonString(formatName(job.format)) +
+                 encodeJson(q, job.format) + "}";
     }
     json.push_back({"command", jsonString(preview ? "preview" : "render")});
     json.push_back({"files", files + "]"});

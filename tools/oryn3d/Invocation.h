@@ -23,6 +23,7 @@ enum class Command {
     PresetsShow,
     PresetsSave,
     PresetsDelete,
+    PresetsRename,
     PresetsExport,
     PresetsImport,
 };
@@ -72,9 +73,10 @@ struct Invocation {
     // presets
     std::string name;
     bool nameGiven = false;
+    std::string newName; // presets rename
     std::string file;
     bool all = false;
-    bool json = false; // presets show, render --dry-run
+    bool json = false; // presets list and show, render --dry-run
     bool withBackground = false;
     bool withLight = false;
     bool force = false;

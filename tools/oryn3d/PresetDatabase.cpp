@@ -552,4 +552,41 @@ StoreResult PresetDatabase::remove(const std::string& name, std::string& error)
     return StoreResult::Ok;
 }
 
+StoreResult PresetDatabase::rename(const std::string& from, const std::string& to,
+                                   std::string& error)
+{
+    if (db == nullptr)
+        return StoreResult::NotFound;
+    Transaction transaction(db);
+    Shape shape = Shape::Empty;
+    if (beginRecognised(db, transaction, "BEGIN IMMEDIATE", filePath, shape, error) != 0)
+        return StoreResult::Failed;
+    if (shape == Shape::Empty)
+        return StoreResult::NotFound;
+
+    Statement s;
+    int rc = sqlite3_prepare_v2(db, "UPDATE presets SET name = ?2 WHERE name = ?1", -1, &s.stmt,
+                                nullptr);
+    if (rc == SQLITE_OK)
+        rc = bindName(s.stmt, 1, from);
+    if (rc == SQLITE_OK)
+        rc = bindName(s.stmt, 2, to);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_step(s.stmt);
+    if (rc == SQLITE_DONE && sqlite3_changes(db) == 0)
+        return StoreResult::NotFound;
+    if ((rc & 0xFF) == SQLITE_CONSTRAINT) {
+        error = "a user preset '" + to + "' exists already; delete it first, or choose another "
+                "name";
+        return StoreResult::Failed;
+    }
+    if (rc == SQLITE_DONE)
+        rc = transaction.commit();
+    if (rc != SQLITE_OK) {
+        error = filePath + ": " + describe(db, rc);
+        return StoreResult::Failed;
+    }
+    return StoreResult::Ok;
+}
+
 } // namespace oryn

@@ -60,6 +60,10 @@ public:
     // Deletes the value called `name`.
     StoreResult remove(const std::string& name, std::string& error);
 
+    // Renames the value called `from` to `to`, in its place. NotFound when there is no `from`;
+    // Failed, with a reason, also when another value is called `to`.
+    StoreResult rename(const std::string& from, const std::string& to, std::string& error);
+
 private:
     // Opens the connection; with `create`, makes the folders and the file when missing. Returns 0,
     // or 1 with a reason.
