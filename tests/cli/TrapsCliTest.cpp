@@ -479,6 +479,66 @@ TEST_F(Oryn3dTest, JsonListAndDryRunSettings)
     EXPECT_NE(png.out.find("\"format\": \"png\", \"png-level\": 6}"), std::string::npos) << png.out;
 }
 
+// An image with alpha written as JPEG is flattened onto the background colour instead of being
+// refused.
+TEST_F(Oryn3dTest, AlphaIsFlattenedForJpeg)
+{
+    Pixels rgba = pattern(90, 60, 4);
+    for (size_t i = 3; i < rgba.data.size(); i += 4)
+        rgba.data[i] = uint8_t(i % 7 == 0 ? 0 : i % 3 == 0 ? 128 : 255);
+    writeImage(path("rgba.png"), rgba);
+    const ParamBlock block = renderOk("rgba.png", "flat.jpg",
+                                      {"--quality", "100", "--background-color", "2050A0"});
+    Pixels rendered = directRender(rgba, block, nullptr, Black, 0xFFA05020u);
+    ASSERT_EQ(rendered.bands, 4);
+    const Pixels written = readImage(path("flat.jpg"));
+    ASSERT_EQ(written.bands, 3);
+    ASSERT_EQ(written.data.size(), size_t(90 * 60 * 3));
+    const uint8_t colour[3] = {0x20, 0x50, 0xA0};
+    double difference = 0;
+    for (size_t p = 0; p < size_t(90 * 60); ++p) {
+        const unsigned a = rendered.data[p * 4 + 3];
+        for (int c = 0; c < 3; ++c) {
+            const unsigned expected = (rendered.data[p * 4 + c] * a + colour[c] * (255 - a) + 127) / 255;
+            difference += std::abs(int(expected) - int(written.data[p * 3 + c]));
+        }
+    }
+    // JPEG at quality 100 moves the samples by about one level on average.
+    EXPECT_LT(difference / (90 * 60 * 3), 2.5);
+    // Transparency asked for on the command line is still a contradiction with JPEG.
+    EXPECT_EQ(tool({"render", path("rgba.png"), "-o", path("t.jpg"), "--background", "transparent"})
+                  .status,
+              2);
+}
+
+// --strip writes no profile, EXIF or XMP; without it they are kept.
+TEST_F(Oryn3dTest, StripDropsTheMetadata)
+{
+    VipsBlob* profile = nullptr;
+    ASSERT_EQ(vips_profile_load("srgb", &profile, nullptr), 0);
+    size_t size = 0;
+    const void* data = vips_blob_get(profile, &size);
+    const std::string icc(static_cast<const char*>(data), size);
+    vips_area_unref(VIPS_AREA(profile));
+    writeImage(path("photo.jpg"), pattern(64, 48, 3), [&](VipsImage* im) {
+        vips_image_set_blob_copy(im, VIPS_META_ICC_NAME, icc.data(), icc.size());
+        vips_image_set_blob_copy(im, VIPS_META_XMP_NAME, "<x:xmpmeta/>", 12);
+        vips_image_set_string(im, "exif-ifd0-Artist", "Oryn Tester");
+    });
+    for (bool strip : {false, true}) {
+        const std::string out = path(strip ? "stripped.jpg" : "kept.jpg");
+        std::vector<std::string> args = {"render", path("photo.jpg"), "-o", out};
+        if (strip)
+            args.push_back("--strip");
+        ASSERT_EQ(tool(args).status, 0);
+        ImageRef read;
+        read.image = vips_image_new_from_file(out.c_str(), nullptr);
+        ASSERT_NE(read.image, nullptr);
+        for (const char* field : {VIPS_META_ICC_NAME, VIPS_META_XMP_NAME, VIPS_META_EXIF_NAME})
+            EXPECT_EQ(vips_image_get_typeof(read.image, field) != 0, !strip) << field << strip;
+    }
+}
+
 // What a terminal `width` columns wide shows after `output`: printable text wraps at the last
 // column, \r returns, \n starts a line, ESC [ K erases to the end of the line.
 std::vector<std::string> screen(const std::string& output, size_t width)

@@ -253,6 +253,12 @@ int setLossless(Invocation& q, const std::string&, std::string&)
     return 0;
 }
 
+int setStrip(Invocation& q, const std::string&, std::string&)
+{
+    q.encode.strip = true;
+    return 0;
+}
+
 int setNoRemember(Invocation& q, const std::string&, std::string&)
 {
     q.remember = false;
@@ -313,6 +319,10 @@ const OptionDef Options[] = {
      "Filter the pixels as stored; by default an EXIF orientation is applied first and the output "
      "is written upright",
      nullptr, setFlag<&Invocation::keepOrientation, true>},
+    {"strip", 0, nullptr, ImageBits, IoGroup,
+     "Write no colour profile, EXIF, XMP or IPTC metadata (the resolution stays); by default the "
+     "output keeps the input's",
+     nullptr, setStrip},
     {"quality", 0, "N", ImageBits, EncodeGroup, "JPEG, lossy WebP and jpeg-compressed TIFF quality, 1..100 (default 92)",
      nullptr, setQuality},
     {"lossless", 0, nullptr, ImageBits, EncodeGroup, "Lossless WebP", nullptr, setLossless},

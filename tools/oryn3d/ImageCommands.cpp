@@ -431,12 +431,9 @@ Outcome runJob(const Invocation& q, const Job& job, bool preview, RunShared& sha
         }
         bands = 4;
     }
-    // The preview is always written as RGB.
-    if (!preview && bands == 4 && !formatKeepsAlpha(job.format)) {
-        reportError(out + ": JPEG has no alpha channel for this image with transparency; write "
-                          ".png, .tif or .webp");
-        return Outcome::Failed;
-    }
+    // The preview is always written as RGB. An image with alpha written as JPEG, which has
+    // none, is rendered with its alpha and then flattened onto the background colour.
+    const bool flatten = !preview && bands == 4 && !formatKeepsAlpha(job.format);
     if (readMask(q, shared) != 0)
         return Outcome::Failed;
     if (shared.maskRead &&
@@ -457,7 +454,7 @@ Outcome runJob(const Invocation& q, const Job& job, bool preview, RunShared& sha
         return Outcome::Failed;
     }
     // The decoded pixels are all the run needs from the pipeline; its buffers go now.
-    const MetadataRef metadata = input.metadata;
+    const MetadataRef metadata = q.encode.strip ? strippedMetadata(input.metadata) : input.metadata;
     input.close();
 
     HostImage host;
@@ -488,7 +485,7 @@ Outcome runJob(const Invocation& q, const Job& job, bool preview, RunShared& sha
     // render has finished it. Standard output is written only after a complete render.
     Raster result;
     StreamingEncoder encoder;
-    const bool streaming = !preview && job.output != "-";
+    const bool streaming = !preview && job.output != "-" && !flatten;
     if (streaming) {
         if (result.allocate(raster.width, raster.height, raster.bands) != 0) {
             reportError(shownName(job.input) + ": not enough memory for this image");
@@ -517,6 +514,14 @@ Outcome runJob(const Invocation& q, const Job& job, bool preview, RunShared& sha
     }
     // The input's pixels are not needed any more; the output is encoded from `result`.
     raster = Raster();
+    if (flatten) {
+        Raster flat;
+        if (flattenOnto(result, q.controls.backWord, flat) != 0) {
+            reportError(shownName(job.input) + ": not enough memory for this image");
+            return Outcome::Failed;
+        }
+        result = std::move(flat);
+    }
 
     const int written = streaming
                             ? encoder.finish(error)

@@ -306,6 +306,16 @@ VipsImage* load(const std::string& path, const std::string& buffer, VipsAccess a
 
 } // namespace
 
+MetadataRef strippedMetadata(const MetadataRef& metadata)
+{
+    auto stripped = std::make_shared<ImageMetadata>();
+    if (metadata != nullptr) {
+        stripped->xres = metadata->xres;
+        stripped->yres = metadata->yres;
+    }
+    return stripped;
+}
+
 InputImage::~InputImage()
 {
     if (image != nullptr)
@@ -676,11 +686,12 @@ gint64 targetSeek(VipsTargetCustom*, gint64 offset, int whence, void* user)
 int encodeInto(VipsImage* image, VipsTarget* target, ImageFormat format,
                const EncodeOptions& encode)
 {
+    const gboolean strip = encode.strip ? TRUE : FALSE;
     switch (format) {
     case ImageFormat::Png:
-        return vips_pngsave_target(image, target, "compression", encode.pngLevel, nullptr);
+        return vips_pngsave_target(image, target, "compression", encode.pngLevel, "strip", strip, nullptr);
     case ImageFormat::Jpeg:
-        return vips_jpegsave_target(image, target, "Q", encode.quality, nullptr);
+        return vips_jpegsave_target(image, target, "Q", encode.quality, "strip", strip, nullptr);
     case ImageFormat::Tiff: {
         VipsForeignTiffCompression compression = VIPS_FOREIGN_TIFF_COMPRESSION_LZW;
         switch (encode.tiff) {
@@ -701,11 +712,11 @@ int encodeInto(VipsImage* image, VipsTarget* target, ImageFormat format,
             break;
         }
         return vips_tiffsave_target(image, target, "compression", compression, "Q",
-                                    encode.quality, nullptr);
+                                    encode.quality, "strip", strip, nullptr);
     }
     case ImageFormat::WebP:
         return vips_webpsave_target(image, target, "Q", encode.quality, "lossless",
-                                    encode.lossless ? TRUE : FALSE, nullptr);
+                                    encode.lossless ? TRUE : FALSE, "strip", strip, nullptr);
     }
     return -1;
 }

@@ -27,6 +27,10 @@ constexpr size_t MaxInputStreamBytes = size_t(1) << 30;
 struct ImageMetadata;
 using MetadataRef = std::shared_ptr<const ImageMetadata>;
 
+// What an output keeps under --strip: the resolution only (no profile, EXIF, XMP, IPTC or
+// orientation).
+MetadataRef strippedMetadata(const MetadataRef& metadata);
+
 // An opened input, ready to be decoded: its pixels are not read yet.
 class InputImage {
 public:

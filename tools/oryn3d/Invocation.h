@@ -39,6 +39,7 @@ struct EncodeOptions {
     bool lossless = false; // WebP
     int pngLevel = 6;      // PNG deflate level, 0..9
     TiffCompression tiff = TiffCompression::Lzw;
+    bool strip = false; // --strip: no profile, EXIF, XMP or IPTC in the file
 };
 
 // The control options: a preset to start from, the values given, the host's two colours.
