@@ -539,6 +539,35 @@ TEST_F(Oryn3dTest, StripDropsTheMetadata)
     }
 }
 
+// -o as a name pattern: each output in its input's folder, with the batch's collision checks.
+TEST_F(Oryn3dTest, OutputNamesFromAPattern)
+{
+    fs::create_directory(path("shoot"));
+    writeImage(path("shoot/a.jpg"), pattern(60, 40, 3));
+    writeImage(path("shoot/b.png"), pattern(60, 40, 3));
+    writeImage(path("shoot/c.gif"), pattern(60, 40, 3));
+    const ToolRun run =
+        tool({"render", path("shoot/a.jpg"), path("shoot/b.png"), "-o", "%s-relief.%e"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(readImage(path("shoot/a-relief.jpg")).width, 60);
+    EXPECT_EQ(readImage(path("shoot/b-relief.png")).bands, 3);
+    fs::create_directory(path("out"));
+    EXPECT_EQ(tool({"render", path("shoot/a.jpg"), path("shoot/c.gif"), "-o",
+                    path("out") + "/100%%-%s.webp"})
+                  .status,
+              0);
+    EXPECT_TRUE(fs::exists(path("out/100%-a.webp")));
+    EXPECT_TRUE(fs::exists(path("out/100%-c.webp")));
+    fs::create_directory(path("other"));
+    writeImage(path("other/a.jpg"), pattern(60, 40, 3));
+    const std::vector<std::string> before = files();
+    expectRefused({"render", path("shoot/a.jpg"), "-o", "%s.%e"}, "its own result");
+    expectRefused({"render", path("shoot/a.jpg"), path("other/a.jpg"), "-o", path("out/%s.png")},
+                  "would both be written");
+    expectRefused({"render", path("shoot/c.gif"), "-o", "%s.%e"}, "no format");
+    EXPECT_EQ(files(), before);
+}
+
 // What a terminal `width` columns wide shows after `output`: printable text wraps at the last
 // column, \r returns, \n starts a line, ESC [ K erases to the end of the line.
 std::vector<std::string> screen(const std::string& output, size_t width)

@@ -298,7 +298,9 @@ int setHelp(Invocation& q, const std::string&, std::string&)
 
 const OptionDef Options[] = {
     {"output", 'o', "OUTPUT", ImageBits, IoGroup,
-     "File to write, '-' for standard output, or with several inputs the folder to write into",
+     "File to write, '-' for standard output, or with several inputs the folder to write into; "
+     "or a name pattern for each input, in the input's folder unless it names one: %s the "
+     "input's name without its extension, %e its extension, %% a percent sign",
      nullptr, setText<&Invocation::output>},
     {"format", 0, "FORMAT", ImageBits, IoGroup,
      "Output format: png, jpeg, tiff or webp. Default: the output's extension; into a folder, the "

@@ -68,11 +68,105 @@ bool transparentRequested(const Invocation& q)
     return q.controls.overrides.background && q.controls.overrides.background->mode == Transparent;
 }
 
+// The collisions a run of several outputs must not have: an input given twice, two inputs
+// written to one file, an input or the mask replaced by a result. Compared as files. Returns 0,
+// or 1 after reporting the first.
+int checkJobs(const Invocation& q, const std::vector<Job>& jobs, const std::string& hint)
+{
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        const Job& job = jobs[i];
+        const std::string& input = job.input;
+        for (size_t k = 0; k < i; ++k) {
+            const Job& earlier = jobs[k];
+            if (sameFile(earlier.input, input)) {
+                reportError(shownName(input) + " is given twice" +
+                            (earlier.input == input ? std::string()
+                                                    : " (also as " + shownName(earlier.input) + ")") +
+                            "; give each input once" + hint);
+                return 1;
+            }
+            if (sameFile(earlier.output, job.output)) {
+                reportError(shownName(earlier.input) + " and " + shownName(input) +
+                            " would both be written to " + shownName(job.output) + hint);
+                return 1;
+            }
+        }
+        for (const Job& other : jobs) {
+            if (sameFile(other.input, job.output)) {
+                reportError(&other == &job ? shownName(input) +
+                                                 " would be replaced by its own result; write "
+                                                 "into another folder or name" + hint
+                                           : shownName(other.input) +
+                                                 " would be replaced by the result of " +
+                                                 shownName(input) + "; write elsewhere" + hint);
+                return 1;
+            }
+        }
+        if (!q.mask.empty() && sameFile(q.mask, job.output)) {
+            reportError("the mask " + shownName(q.mask) + " would be replaced by the result of " +
+                        shownName(input) + "; write elsewhere" + hint);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// -o with %s (the input's name without its extension) and %e (its extension), %% for a
+// percent sign: one output for each input, in the input's folder unless the pattern has a folder
+// of its own. Returns 0, or 1 after reporting a usage error.
+int planPatternJobs(const Invocation& q, const std::string& hint, std::vector<Job>& jobs)
+{
+    for (const std::string& input : q.inputs) {
+        if (input == "-") {
+            reportError("standard input has no name for -o " + shownName(q.output) +
+                        " to make one from; give -o a file name or -" + hint);
+            return 1;
+        }
+        const std::string name = baseName(input);
+        const size_t dot = name.find_last_of('.');
+        const bool hasExtension = dot != std::string::npos && dot > 0;
+        const std::string stem = hasExtension ? name.substr(0, dot) : name;
+        const std::string extension = hasExtension ? name.substr(dot + 1) : std::string();
+        std::string output;
+        for (size_t i = 0; i < q.output.size(); ++i) {
+            const char c = q.output[i];
+            const char next = i + 1 < q.output.size() ? q.output[i + 1] : '\0';
+            if (c == '%' && (next == 's' || next == 'e' || next == '%')) {
+                output += next == 's' ? stem : next == 'e' ? extension : std::string("%");
+                ++i;
+            } else {
+                output += c;
+            }
+        }
+        if (q.output.find('/') == std::string::npos && input.find('/') != std::string::npos)
+            output = input.substr(0, input.find_last_of('/') + 1) + output;
+        Job job{input, output, ImageFormat::Png};
+        ImageFormat named = ImageFormat::Png;
+        const bool known = formatForPath(output, named) == 0;
+        if (q.format) {
+            job.format = *q.format;
+        } else if (known) {
+            job.format = named;
+        } else {
+            reportError("-o " + shownName(q.output) + " gives " + shownName(output) + " for " +
+                        shownName(input) +
+                        ", which names no format the tool writes; use .png, .jpg, .tif or "
+                        ".webp, or give --format" +
+                        hint);
+            return 1;
+        }
+        jobs.push_back(job);
+    }
+    return checkJobs(q, jobs, hint);
+}
+
 // Decides every output name and format before anything is read. Returns 0, or 1 after
 // reporting a usage error.
 int planJobs(const Invocation& q, const char* command, std::vector<Job>& jobs)
 {
     const std::string hint = "; see 'oryn3d " + std::string(command) + " --help'";
+    if (q.output.find("%s") != std::string::npos || q.output.find("%e") != std::string::npos)
+        return planPatternJobs(q, hint, jobs);
     const bool toFolder = q.inputs.size() > 1 ||
                           (!q.output.empty() && (q.output.back() == '/' || isFolder(q.output)));
     if (!toFolder) {
@@ -160,34 +254,9 @@ int planJobs(const Invocation& q, const char* command, std::vector<Job>& jobs)
             else
                 name += std::string(".") + extensionOf(format);
         }
-        Job job{input, folder + name, format};
-        for (const Job& earlier : jobs) {
-            if (sameFile(earlier.input, input)) {
-                reportError(shownName(input) + " is given twice" +
-                            (earlier.input == input ? std::string()
-                                                    : " (also as " + shownName(earlier.input) + ")") +
-                            "; give each input once" + hint);
-                return 1;
-            }
-            if (sameFile(earlier.output, job.output)) {
-                reportError(shownName(earlier.input) + " and " + shownName(input) +
-                            " would both be written to " + shownName(job.output) + hint);
-                return 1;
-            }
-        }
-        if (sameFile(input, job.output)) {
-            reportError(shownName(input) +
-                        " would be replaced by its own result; write into another folder" + hint);
-            return 1;
-        }
-        if (!q.mask.empty() && sameFile(q.mask, job.output)) {
-            reportError("the mask " + shownName(q.mask) + " would be replaced by the result of " +
-                        shownName(input) + "; write into another folder" + hint);
-            return 1;
-        }
-        jobs.push_back(job);
+        jobs.push_back(Job{input, folder + name, format});
     }
-    return 0;
+    return checkJobs(q, jobs, hint);
 }
 
 // Reads a record file: exactly 64 bytes with a matching checksum. Returns 0, or 1 after
