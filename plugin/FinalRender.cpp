@@ -90,6 +90,24 @@ RunSetup setupRun(const FilterRecord& record, const ParamBlock& block, uint32_t 
     return setup;
 }
 
+int32_t finalCellSize(int32_t pad, float imageScale)
+{
+    return truncToInt32(pad * double(imageScale));
+}
+
+int32_t previewCellSizeFor(int32_t pixels, float imageScale, int32_t maxPad)
+{
+    // The final size grows with the pad, so the nearest is next to the first pad that reaches
+    // `pixels`.
+    int32_t pad = 0;
+    while (pad < maxPad && finalCellSize(pad, imageScale) < pixels)
+        ++pad;
+    if (pad > 0 && pixels - finalCellSize(pad - 1, imageScale) <=
+                       finalCellSize(pad, imageScale) - pixels)
+        --pad;
+    return pad;
+}
+
 int16_t renderFinal(const ParamContext& context, const RunSetup& setup, int32_t threads)
 {
     if (context.record == nullptr || context.block == nullptr)
@@ -122,8 +140,8 @@ int16_t renderFinal(const ParamContext& context, const RunSetup& setup, int32_t 
 
         double scale = setup.imageScale;
         double step = SkewStep;
-        int32_t cellHeight = truncToInt32(block.padY[0] * scale);
-        int32_t cellWidth = truncToInt32(block.padX[1] * scale);
+        int32_t cellHeight = finalCellSize(block.padY[0], setup.imageScale);
+        int32_t cellWidth = finalCellSize(block.padX[1], setup.imageScale);
         // Products formed left to right in double from the single-precision operands.
         int32_t rowOffset = truncToInt32(negativePart(skewY) * scale * block.padX[1] * step);
         int32_t colOffset =

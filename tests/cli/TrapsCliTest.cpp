@@ -22,6 +22,7 @@
 #include <sys/wait.h>
 
 #include "tests/cli/CliTestSupport.h"
+#include "plugin/FinalRender.h"
 #include "tools/oryn3d/ToolHost.h"
 
 namespace oryn {
@@ -566,6 +567,42 @@ TEST_F(Oryn3dTest, OutputNamesFromAPattern)
                   "would both be written");
     expectRefused({"render", path("shoot/c.gif"), "-o", "%s.%e"}, "no format");
     EXPECT_EQ(files(), before);
+}
+
+// --cell-size-px sets the preview cell size whose final size comes nearest, per image.
+TEST_F(Oryn3dTest, CellSizeInImagePixels)
+{
+    const Pixels wide = pattern(600, 200, 3); // scale 2
+    writeImage(path("wide.png"), wide);
+    const ToolRun run = tool({"render", path("wide.png"), "-o", path("w.png"), "--cell-size-px",
+                              "40,31", "--save-block", path("w.oryn")});
+    EXPECT_EQ(run.status, 0) << run.err;
+    // 31 lies between 30 and 32: the smaller wins, with a note.
+    EXPECT_EQ(lines(run.err), 1u) << run.err;
+    EXPECT_NE(run.err.find("40 x 30 pixels"), std::string::npos) << run.err;
+    const ParamBlock block = readBlock(path("w.oryn"));
+    EXPECT_EQ(block.padX[1], 20);
+    EXPECT_EQ(block.padY[0], 15);
+    EXPECT_EQ(readImage(path("w.png")), directRender(wide, block));
+    expectRefused({"render", path("wide.png"), "-o", path("x.png"), "--cell-size-px", "40,30",
+                   "--cell-width", "9"},
+                  "--cell-size-px");
+}
+
+TEST(CellSizeMapping, NearestPreviewSizeForImagePixels)
+{
+    // The inverse is exact wherever the scale reaches the size.
+    for (float scale : {1.0f, 2.0f, 4.0f, 13.333333f, 109.223335f}) {
+        for (int32_t pad = 0; pad <= 300; ++pad) {
+            const int32_t pixels = finalCellSize(pad, scale);
+            EXPECT_EQ(finalCellSize(previewCellSizeFor(pixels, scale, 300), scale), pixels);
+        }
+        // Beyond the largest cell it stops at 300; below the smallest at 0.
+        EXPECT_EQ(previewCellSizeFor(finalCellSize(300, scale) + 50, scale, 300), 300);
+        EXPECT_EQ(previewCellSizeFor(0, scale, 300), 0);
+    }
+    EXPECT_EQ(previewCellSizeFor(100, 13.333333f, 300), 8); // 106 is nearer than 93
+    EXPECT_EQ(finalCellSize(8, 13.333333f), 106);
 }
 
 // What a terminal `width` columns wide shows after `output`: printable text wraps at the last

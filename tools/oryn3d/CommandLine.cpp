@@ -253,6 +253,15 @@ int setLossless(Invocation& q, const std::string&, std::string&)
     return 0;
 }
 
+int setCellSizePx(Invocation& q, const std::string& text, std::string& error)
+{
+    PadPoint point{};
+    if (parsePadPoint(text, 1, 32767, point, error) != 0)
+        return 1;
+    q.cellSizePx = point;
+    return 0;
+}
+
 int setStrip(Invocation& q, const std::string&, std::string&)
 {
     q.encode.strip = true;
@@ -344,6 +353,11 @@ const OptionDef Options[] = {
     {"cell-height", 0, "N", ControlBits, ControlGroup,
      "Cell height in preview pixels (scaled to the image), 0..300", nullptr,
      setControl<&ControlOverrides::cellHeight, 0, CellSizeMax>},
+    {"cell-size-px", 0, "W,H", ImageBits, ControlGroup,
+     "Cell width and height in the image's own pixels, 1..32767 each: the cell size is set to "
+     "the preview value that comes nearest on each image (not with --cell-width or "
+     "--cell-height)",
+     nullptr, setCellSizePx},
     {"bevel", 0, "N", ControlBits, ControlGroup, "Bevel width, 0..50", nullptr,
      setControl<&ControlOverrides::bevel, 0, BevelMax>},
     {"shading", 0, "N", ControlBits, ControlGroup, "Shading strength, 0..100, 50 = none", nullptr,
@@ -552,6 +566,11 @@ int parseCommand(const CommandDef& command, const std::vector<std::string>& args
             return 0;
         }
         threadsGiven = threadsGiven || std::strcmp(option->name, "threads") == 0;
+    }
+    if (q.cellSizePx && (q.controls.overrides.cellWidth || q.controls.overrides.cellHeight)) {
+        error = "--cell-size-px and --cell-width or --cell-height set the same cells; give one; " +
+                hint;
+        return 1;
     }
     for (const auto& pair : Opposites) {
         const bool first = std::find(seen.begin(), seen.end(), findOption(pair[0])) != seen.end();

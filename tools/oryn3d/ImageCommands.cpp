@@ -17,6 +17,7 @@
 #include "params/ParamBlock.h"
 #include "params/PresetApply.h"
 #include "params/PresetStore.h"
+#include "plugin/FinalRender.h"
 #include "tools/oryn3d/Commands.h"
 #include "tools/oryn3d/ControlOptions.h"
 #include "tools/oryn3d/ImageIo.h"
@@ -430,6 +431,14 @@ int printDryRun(const Invocation& q, const RunShared& shared, const std::vector<
     }
     json.push_back({"command", jsonString(preview ? "preview" : "render")});
     json.push_back({"files", files + "]"});
+    if (q.cellSizePx) {
+        const std::string size =
+            std::to_string(q.cellSizePx->x) + " x " + std::to_string(q.cellSizePx->y);
+        text.push_back({"Cell size", size + " image pixels, set on each image as the nearest "
+                                            "preview cell size"});
+        json.push_back({"cell-size-px", "[" + std::to_string(q.cellSizePx->x) + ", " +
+                                            std::to_string(q.cellSizePx->y) + "]"});
+    }
     text.push_back({"Threads", threadsText(q.threads)});
     json.push_back({"threads", std::to_string(q.threads)});
     char fore[8];
@@ -466,6 +475,32 @@ int readMask(const Invocation& q, RunShared& shared)
     reportWarnings("--mask " + q.mask, warnings);
     shared.maskRead = true;
     return 0;
+}
+
+// The command line with --cell-size-px turned into the preview cell sizes that come nearest on
+// this image, noting when the image's scale cannot give the size exactly. Returns `copy`.
+const Invocation& cellsInPixels(const Invocation& q, const Job& job, const Raster& image,
+                                Invocation& copy)
+{
+    copy = q;
+    const float scale = computeImageScale(image.width, image.height);
+    const int32_t width = previewCellSizeFor(q.cellSizePx->x, scale, CellSizeMax);
+    const int32_t height = previewCellSizeFor(q.cellSizePx->y, scale, CellSizeMax);
+    copy.controls.overrides.cellWidth = width;
+    copy.controls.overrides.cellHeight = height;
+    const int32_t gotWidth = finalCellSize(width, scale);
+    const int32_t gotHeight = finalCellSize(height, scale);
+    if (gotWidth != q.cellSizePx->x || gotHeight != q.cellSizePx->y) {
+        char step[32];
+        std::snprintf(step, sizeof step, "%.4g", double(scale));
+        reportWarning(shownName(job.input) + ": --cell-size-px " +
+                      std::to_string(q.cellSizePx->x) + "," + std::to_string(q.cellSizePx->y) +
+                      " gives cells of " + std::to_string(gotWidth) + " x " +
+                      std::to_string(gotHeight) + " pixels on this image (cell sizes go in " +
+                      "steps of " + step + " pixels here, up to " +
+                      std::to_string(finalCellSize(CellSizeMax, scale)) + ")");
+    }
+    return copy;
 }
 
 enum class Outcome { Written, Failed, Cancelled };
@@ -537,7 +572,9 @@ Outcome runJob(const Invocation& q, const Job& job, bool preview, RunShared& sha
     const int32_t planesUsed = raster.bands > 4 ? 4 : raster.bands;
     ParamBlock block{};
     ControlState controls{};
-    settingsFor(q, shared, planesUsed, block, controls);
+    Invocation withCells;
+    settingsFor(q.cellSizePx ? cellsInPixels(q, job, raster, withCells) : q, shared, planesUsed,
+                block, controls);
 
     OutputFile imageFile;
     OutputFile blockFile;

@@ -70,6 +70,7 @@ struct Invocation {
     bool keepOrientation = false;
     int threads = 0; // 0: every core
     ControlSettings controls;
+    std::optional<PadPoint> cellSizePx; // --cell-size-px: cell width, height in image pixels
 
     // presets
     std::string name;
