@@ -605,6 +605,42 @@ TEST(CellSizeMapping, NearestPreviewSizeForImagePixels)
     EXPECT_EQ(finalCellSize(8, 13.333333f), 106);
 }
 
+// presets sheet: every preset's preview, user presets first, four to a row, each the same
+// pixels as 'oryn3d preview' gives for that preset.
+TEST_F(Oryn3dTest, PresetsSheetShowsEveryPreset)
+{
+    const Pixels image = pattern(600, 400, 3);
+    writeImage(path("in.png"), image);
+    ASSERT_EQ(tool({"presets", "save", "A & <b>", "--bevel", "20"}).status, 0);
+    const ToolRun run = tool({"presets", "sheet", path("in.png"), "-o", path("sheet.png")});
+    EXPECT_EQ(run.status, 0) << run.err;
+    const Pixels sheet = readImage(path("sheet.png"));
+    // 11 previews of 300 x 300 with a 28-pixel label, 12 pixels apart and from the edge.
+    EXPECT_EQ(sheet.width, 12 + 4 * 300 + 3 * 12 + 12);
+    EXPECT_EQ(sheet.height, 12 + 3 * 328 + 2 * 12 + 12);
+    ASSERT_EQ(sheet.bands, 3);
+    auto tileAt = [&](int column, int row) {
+        Pixels tile{300, 300, 3, {}};
+        for (int y = 0; y < 300; ++y) {
+            const size_t at = (size_t(12 + row * 340 + y) * size_t(sheet.width) +
+                               size_t(12 + column * 312)) * 3;
+            tile.data.insert(tile.data.end(), sheet.data.begin() + long(at),
+                             sheet.data.begin() + long(at + 900));
+        }
+        return tile;
+    };
+    const struct {
+        int column, row;
+        const char* preset;
+    } tiles[] = {{0, 0, ">A & <b>"}, {1, 0, "Jalousie"}, {2, 1, "Embossed Wrapper"}};
+    for (const auto& t : tiles) {
+        ASSERT_EQ(tool({"preview", path("in.png"), "-o", path("p.png"), "--preset", t.preset}).status,
+                  0);
+        EXPECT_EQ(tileAt(t.column, t.row), readImage(path("p.png"))) << t.preset;
+    }
+    expectRefused({"presets", "sheet", path("in.png"), "-o", path("in.png")}, "input");
+}
+
 // What a terminal `width` columns wide shows after `output`: printable text wraps at the last
 // column, \r returns, \n starts a line, ESC [ K erases to the end of the line.
 std::vector<std::string> screen(const std::string& output, size_t width)

@@ -31,6 +31,7 @@ enum CommandBit : unsigned {
     ImportBit = 1u << 7,
     TopBit = 1u << 8,
     RenameBit = 1u << 9,
+    SheetBit = 1u << 10,
 };
 constexpr unsigned ImageBits = RenderBit | PreviewBit;
 constexpr unsigned ControlBits = RenderBit | PreviewBit | SaveBit;
@@ -92,6 +93,11 @@ const CommandDef Commands[] = {
      "OLD is looked up as for delete ('>NAME' for a user preset a sample hides). NEW follows the "
      "rules of presets save; a name another user preset has is refused.",
      "oryn3d presets rename Mine \"Warm Bricks\""},
+    {"presets sheet", SheetBit, Command::PresetsSheet, "IMAGE -o OUTPUT", 1, 1,
+     "Write one picture of IMAGE as the dialog previews it with every preset, each labelled "
+     "with its name: the user presets first, then the samples.",
+     "Each preview is the dialog's 300 x 300 square, four to a row.",
+     "oryn3d presets sheet photo.jpg -o sheet.png"},
     {"presets import", ImportBit, Command::PresetsImport, "FILE [NAME]", 1, 2,
      "Store a 64-byte record file (- for standard input) as a user preset; the default name is "
      "the file's name without its extension.",
@@ -306,12 +312,12 @@ int setHelp(Invocation& q, const std::string&, std::string&)
 }
 
 const OptionDef Options[] = {
-    {"output", 'o', "OUTPUT", ImageBits, IoGroup,
+    {"output", 'o', "OUTPUT", ImageBits | SheetBit, IoGroup,
      "File to write, '-' for standard output, or with several inputs the folder to write into; "
      "or a name pattern for each input, in the input's folder unless it names one: %s the "
      "input's name without its extension, %e its extension, %% a percent sign",
      nullptr, setText<&Invocation::output>},
-    {"format", 0, "FORMAT", ImageBits, IoGroup,
+    {"format", 0, "FORMAT", ImageBits | SheetBit, IoGroup,
      "Output format: png, jpeg, tiff or webp. Default: the output's extension; into a folder, the "
      "input's format where it can be written, else png",
      "png jpeg tiff webp", setFormat},
@@ -334,12 +340,12 @@ const OptionDef Options[] = {
      "Write no colour profile, EXIF, XMP or IPTC metadata (the resolution stays); by default the "
      "output keeps the input's",
      nullptr, setStrip},
-    {"quality", 0, "N", ImageBits, EncodeGroup, "JPEG, lossy WebP and jpeg-compressed TIFF quality, 1..100 (default 92)",
+    {"quality", 0, "N", ImageBits | SheetBit, EncodeGroup, "JPEG, lossy WebP and jpeg-compressed TIFF quality, 1..100 (default 92)",
      nullptr, setQuality},
-    {"lossless", 0, nullptr, ImageBits, EncodeGroup, "Lossless WebP", nullptr, setLossless},
-    {"png-level", 0, "N", ImageBits, EncodeGroup,
+    {"lossless", 0, nullptr, ImageBits | SheetBit, EncodeGroup, "Lossless WebP", nullptr, setLossless},
+    {"png-level", 0, "N", ImageBits | SheetBit, EncodeGroup,
      "PNG compression level, 0 (fastest, largest) .. 9 (default 6)", nullptr, setPngLevel},
-    {"compression", 0, "METHOD", ImageBits, EncodeGroup,
+    {"compression", 0, "METHOD", ImageBits | SheetBit, EncodeGroup,
      "TIFF compression: none, lzw, deflate, zstd or jpeg (default lzw)",
      "none lzw deflate zstd jpeg", setCompression},
     {"preset", 0, "NAME", ControlBits, ControlGroup,
@@ -387,9 +393,9 @@ const OptionDef Options[] = {
      "Background where no cell covers the image: foreground, background (the host's two "
      "colours), transparent (adds an alpha channel to an RGB image; not with JPEG) or RRGGBB",
      "foreground background transparent", setBackground},
-    {"foreground-color", 0, "RRGGBB", ControlBits, ControlGroup,
+    {"foreground-color", 0, "RRGGBB", ControlBits | SheetBit, ControlGroup,
      "The host's foreground colour (default 000000)", "", setColour<&ControlSettings::foreWord>},
-    {"background-color", 0, "RRGGBB", ControlBits, ControlGroup,
+    {"background-color", 0, "RRGGBB", ControlBits | SheetBit, ControlGroup,
      "The host's background colour (default FFFFFF)", "", setColour<&ControlSettings::backWord>},
     {"with-background", 0, nullptr, SaveBit, PresetGroup,
      "Save the background colour (\"Save Background Color\"): applying the preset then sets the "
@@ -477,8 +483,8 @@ std::string optionLabel(const OptionDef& option)
 
 // The command words of the top level and under "presets".
 const std::vector<std::string> TopWords = {"render", "preview", "presets", "help"};
-const std::vector<std::string> PresetWords = {"list",   "show",   "save",  "delete",
-                                               "rename", "export", "import"};
+const std::vector<std::string> PresetWords = {"list",   "show",   "save",   "delete",
+                                               "rename", "export", "import", "sheet"};
 
 // Parses the options and arguments of one command.
 int parseCommand(const CommandDef& command, const std::vector<std::string>& args, size_t at,
@@ -607,7 +613,7 @@ int parseCommand(const CommandDef& command, const std::vector<std::string>& args
     }
 
     q.command = command.command;
-    if (command.bit & ImageBits) {
+    if (command.bit & (ImageBits | SheetBit)) {
         q.inputs = positional;
         if (q.output.empty() && !q.dryRun) {
             error = "'oryn3d " + std::string(command.path) +
@@ -634,7 +640,7 @@ int parseCommand(const CommandDef& command, const std::vector<std::string>& args
             }
             q.threads = threads;
         }
-        if (q.command == Command::Preview)
+        if (q.command == Command::Preview || q.command == Command::PresetsSheet)
             q.remember = false;
         return 0;
     }
@@ -903,8 +909,8 @@ int parseCommandLine(const std::vector<std::string>& args, Invocation& q, std::s
                 return 0;
             }
             error =
-                "'oryn3d presets' needs a command: list, show, save, delete, rename, export or "
-                "import; " +
+                "'oryn3d presets' needs a command: list, show, save, delete, rename, export, "
+                "import or sheet; " +
                 helpHint("presets");
             return 1;
         }
@@ -912,7 +918,7 @@ int parseCommandLine(const std::vector<std::string>& args, Invocation& q, std::s
         const CommandDef* command = findCommand("presets " + sub);
         if (command == nullptr) {
             error = "'" + sub + "' is not a presets command" + didYouMean(sub, PresetWords) +
-                    "; the commands are list, show, save, delete, rename, export and import; " +
+                    "; the commands are list, show, save, delete, rename, export, import and sheet; " +
                     helpHint("presets");
             return 1;
         }
@@ -1262,7 +1268,7 @@ std::string completionScript(const std::string& shell)
                 stop = std::min(stop, help.find(", 0"));
                 out += " -d " + shellQuote(help.substr(0, stop)) + "\n";
             }
-            if (command.bit & (ImageBits | ShowBit | ExportBit | ImportBit))
+            if (command.bit & (ImageBits | ShowBit | ExportBit | ImportBit | SheetBit))
                 out += "complete -c oryn3d -n " + shellQuote(condition) + " -F\n";
         }
         return out;

@@ -18,6 +18,9 @@ constexpr int ExitUsage = 2;   // the command line is wrong
 // `render` and `preview`, over one input or a batch. `programName` is argv[0], for libvips.
 int runImageCommand(const Invocation& invocation, const char* programName);
 
+// `presets sheet`: the input previewed with every preset, labelled, in one picture.
+int runSheetCommand(const Invocation& invocation, const char* programName);
+
 // `presets list`, `show`, `save`, `delete`, `export` and `import`.
 int runPresetCommand(const Invocation& invocation);
 

@@ -17,6 +17,7 @@
 #include "params/ParamBlock.h"
 #include "params/PresetApply.h"
 #include "params/PresetStore.h"
+#include "params/SamplePresets.h"
 #include "plugin/FinalRender.h"
 #include "tools/oryn3d/Commands.h"
 #include "tools/oryn3d/ControlOptions.h"
@@ -842,6 +843,144 @@ int runImageCommand(const Invocation& q, const char* programName)
         std::fprintf(stderr, "oryn3d: %s\n", summary.c_str());
     }
     return failed.empty() ? 0 : ExitFailure;
+}
+
+int runSheetCommand(const Invocation& q, const char* programName)
+{
+    const std::string hint = "; see 'oryn3d presets sheet --help'";
+    ImageFormat format = ImageFormat::Png;
+    if (q.format) {
+        format = *q.format;
+    } else if (q.output == "-") {
+        reportError("writing to standard output needs --format png, jpeg, tiff or webp" + hint);
+        return ExitUsage;
+    } else if (formatForPath(q.output, format) != 0) {
+        reportError("-o " + shownName(q.output) +
+                    ": unknown image format; use .png, .jpg, .tif or .webp, or give --format" +
+                    hint);
+        return ExitUsage;
+    }
+    const std::string& source = q.inputs[0];
+    if (q.output != "-" && source != "-" && sameFile(source, q.output)) {
+        reportError("-o " + shownName(q.output) + " is the input; write the sheet to another file" +
+                    hint);
+        return ExitUsage;
+    }
+    if (q.output == "-" && isatty(STDOUT_FILENO) != 0) {
+        reportError("standard output is a terminal; redirect it to a file, or give -o FILE");
+        return ExitUsage;
+    }
+
+    // The presets as the dialog lists them: the user presets (when the store can be read),
+    // then the samples.
+    std::vector<PresetChoice> choices;
+    std::vector<std::string> labels;
+    PresetDatabase store;
+    std::vector<StoredPreset> stored;
+    std::string error;
+    if (openPresetStore(store, error) != 0 || store.list(stored, error) != 0) {
+        reportWarning(error + "; the sheet shows the samples only");
+        stored.clear();
+    }
+    for (const StoredPreset& preset : stored) {
+        PresetChoice choice;
+        choice.kind = PresetChoice::Kind::User;
+        choice.stored = preset;
+        choices.push_back(choice);
+        labels.push_back(">" + preset.name);
+    }
+    for (int k = 1; k <= sampleCount(0); ++k) {
+        PresetChoice choice;
+        choice.sample = k;
+        choices.push_back(choice);
+        labels.push_back(sampleName(k));
+    }
+
+    if (startImageLibrary(programName) != 0) {
+        reportError("cannot start the image library");
+        return ExitFailure;
+    }
+    struct Stop {
+        ~Stop() { stopImageLibrary(); }
+    } stop;
+    InputImage input;
+    std::vector<std::string> warnings;
+    const std::string shown = source == "-" ? std::string("standard input") : shownName(source);
+    if (openInput(source, q.keepOrientation, input, warnings, error) != 0) {
+        if (cancelRequested())
+            return cancelExitStatus();
+        reportError(shown + ": " + error);
+        return ExitFailure;
+    }
+    reportWarnings(shown, warnings);
+    Raster raster;
+    const int32_t bands = input.bands() == 2 || input.bands() == 4 ? 4 : 3;
+    if (decodeInput(input, bands, raster, error) != 0) {
+        if (cancelRequested())
+            return cancelExitStatus();
+        reportError(shown + ": " + error);
+        return ExitFailure;
+    }
+    input.close();
+
+    HostImage host;
+    host.image = &raster;
+    host.foreColor = q.controls.foreWord;
+    host.backColor = q.controls.backWord;
+    const int32_t planesUsed = raster.bands > 4 ? 4 : raster.bands;
+    std::vector<Raster> tiles(choices.size());
+    for (size_t i = 0; i < choices.size(); ++i) {
+        // As the dialog applies a preset chosen in its list; "Last Used" is its record itself.
+        ControlState controls = defaultControls();
+        ParamBlock block = defaultParamBlock();
+        const PresetChoice& choice = choices[i];
+        if (choice.kind == PresetChoice::Kind::User && isLastUsedName(choice.stored.name) &&
+            checksumOk(choice.stored.block)) {
+            block = choice.stored.block;
+            controls = controlsFromBlock(block);
+        } else {
+            applyPresetChoice(choice, controls, planesUsed, host.foreColor, host.backColor);
+            packAsApplied(controls, block);
+        }
+        const int16_t status = renderPreview(host, block, controls, tiles[i]);
+        if (status == userCanceledErr || cancelRequested()) {
+            reportError("stopped; nothing was written");
+            return cancelExitStatus();
+        }
+        if (status != noErr) {
+            reportError(shown + ": the preview with '" + labels[i] + "' failed with error " +
+                        std::to_string(status));
+            return ExitFailure;
+        }
+    }
+    Raster sheet;
+    if (composeSheet(tiles, labels, 4, sheet, error) != 0) {
+        reportError(error);
+        return ExitFailure;
+    }
+    tiles.clear();
+    OutputFile file;
+    if (q.output != "-" && file.create(q.output, error) != 0) {
+        reportError("-o " + shownName(q.output) + ": " + error);
+        return ExitFailure;
+    }
+    const std::string out = q.output == "-" ? std::string("standard output") : shownName(q.output);
+    if (writeImage(q.output == "-" ? q.output : file.temporary(), format, q.encode, sheet,
+                   nullptr, error) != 0) {
+        if (cancelRequested())
+            return cancelExitStatus();
+        reportError(out + ": " + error);
+        return ExitFailure;
+    }
+    if (cancelRequested()) {
+        reportError("stopped; nothing was written");
+        return cancelExitStatus();
+    }
+    if (q.output != "-" && file.commit(error) != 0) {
+        reportError("-o " + shownName(q.output) + ": " + error);
+        return ExitFailure;
+    }
+    return 0;
 }
 
 } // namespace oryn

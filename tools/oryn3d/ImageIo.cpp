@@ -839,6 +839,91 @@ int writeImage(const std::string& path, ImageFormat format, const EncodeOptions&
     return saveImage(out.image, path, format, encode, error);
 }
 
+int composeSheet(const std::vector<Raster>& tiles, const std::vector<std::string>& labels,
+                 int columns, Raster& sheet, std::string& error)
+{
+    constexpr int LabelHeight = 28;
+    constexpr int Gap = 12;
+    vips_error_clear();
+    std::vector<VipsImage*> cells;
+    int failed = 0;
+    for (size_t i = 0; i < tiles.size() && failed == 0; ++i) {
+        const Raster& tile = tiles[i];
+        ImageRef picture(vips_image_new_from_memory(tile.pixels.data(), tile.pixels.size(),
+                                                    tile.width, tile.height, 3,
+                                                    VIPS_FORMAT_UCHAR));
+        // The text as coverage (0..255), turned into black on white. libvips reads Pango
+        // markup, so the name is escaped to be shown as typed.
+        ImageRef text;
+        ImageRef ink;
+        ImageRef label;
+        ImageRef cell;
+        double white[3] = {255, 255, 255};
+        VipsArrayDouble* background = vips_array_double_new(white, 3);
+        gchar* escaped = g_markup_escape_text(labels[i].c_str(), -1);
+        failed = picture.image == nullptr ||
+                 vips_text(&text.image, escaped, "width", tile.width - 8, "font", "sans 12",
+                           nullptr) != 0;
+        g_free(escaped);
+        if (failed == 0)
+            failed = vips_invert(text.image, &ink.image, nullptr);
+        if (failed == 0) {
+            VipsImage* three[3] = {ink.image, ink.image, ink.image};
+            failed = vips_bandjoin(three, &label.image, 3, nullptr);
+        }
+        if (failed == 0) {
+            VipsImage* framed = nullptr;
+            failed = vips_embed(label.image, &framed, 4,
+                                (LabelHeight - vips_image_get_height(label.image)) / 2,
+                                tile.width, LabelHeight, "extend", VIPS_EXTEND_BACKGROUND,
+                                "background", background, nullptr);
+            label.replace(framed);
+        }
+        if (failed == 0) {
+            failed = vips_join(picture.image, label.image, &cell.image, VIPS_DIRECTION_VERTICAL,
+                               nullptr);
+        }
+        vips_area_unref(VIPS_AREA(background));
+        if (failed == 0) {
+            cells.push_back(cell.image);
+            cell.image = nullptr;
+        }
+    }
+    ImageRef joined;
+    ImageRef framed;
+    if (failed == 0) {
+        double white[3] = {255, 255, 255};
+        VipsArrayDouble* background = vips_array_double_new(white, 3);
+        failed = vips_arrayjoin(cells.data(), &joined.image, static_cast<int>(cells.size()),
+                                "across", columns, "shim", Gap, "background", background,
+                                nullptr);
+        if (failed == 0)
+            failed = vips_embed(joined.image, &framed.image, Gap, Gap,
+                                vips_image_get_width(joined.image) + 2 * Gap,
+                                vips_image_get_height(joined.image) + 2 * Gap, "extend",
+                                VIPS_EXTEND_BACKGROUND, "background", background, nullptr);
+        vips_area_unref(VIPS_AREA(background));
+    }
+    for (VipsImage* cell : cells)
+        g_object_unref(cell);
+    if (failed != 0) {
+        error = "cannot lay out the sheet (" + vipsReason("unknown reason") + ")";
+        return 1;
+    }
+    if (sheet.allocate(vips_image_get_width(framed.image), vips_image_get_height(framed.image),
+                       3) != 0) {
+        error = "not enough memory for the sheet";
+        return 1;
+    }
+    ImageRef target(vips_image_new_from_memory(sheet.pixels.data(), sheet.pixels.size(),
+                                               sheet.width, sheet.height, 3, VIPS_FORMAT_UCHAR));
+    if (target.image == nullptr || vips_image_write(framed.image, target.image) != 0) {
+        error = "cannot lay out the sheet (" + vipsReason("unknown reason") + ")";
+        return 1;
+    }
+    return 0;
+}
+
 // What the encoder thread and the render share.
 struct StreamingEncoder::State {
     std::mutex lock;

@@ -87,6 +87,11 @@ bool formatKeepsAlpha(ImageFormat format);
 int writeImage(const std::string& path, ImageFormat format, const EncodeOptions& encode,
                const Raster& raster, const ImageMetadata* metadata, std::string& error);
 
+// Lays RGB `tiles` of one size out in rows of `columns`, each with its label in black on white
+// below it, on a white sheet with a margin. Returns 0, or 1 with a reason.
+int composeSheet(const std::vector<Raster>& tiles, const std::vector<std::string>& labels,
+                 int columns, Raster& sheet, std::string& error);
+
 // Encodes a raster into a file while it is still being filled from the top: the encoder runs on
 // threads of its own and reads a row only once `rowsReady` has covered it, so encoding overlaps
 // the render instead of following it.

@@ -26,6 +26,7 @@ enum class Command {
     PresetsRename,
     PresetsExport,
     PresetsImport,
+    PresetsSheet,
 };
 
 // Formats the tool writes.

@@ -78,6 +78,8 @@ int run(const Invocation& q, const char* programName)
     case Command::Render:
     case Command::Preview:
         return runImageCommand(q, programName);
+    case Command::PresetsSheet:
+        return runSheetCommand(q, programName);
     default: {
         // A preset command stopped by a signal (while it waited for the store) ends as one.
         const int status = runPresetCommand(q);
