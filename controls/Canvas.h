@@ -38,6 +38,10 @@ public:
     // Copies a width x height block from the G-Shading picture strip at (stripX, stripY) to (x, y).
     virtual void copyFromStrip(int32_t x, int32_t y, int32_t width, int32_t height, int32_t stripX,
                                int32_t stripY) = 0;
+    // Fills the box with a colour (the focus marks).
+    virtual void fill(const Box& box, uint32_t colour) = 0;
+    // Sets the colour later text is drawn in; returns the colour it replaces.
+    virtual uint32_t setTextColour(uint32_t colour) = 0;
 };
 
 } // namespace oryn

@@ -14,6 +14,9 @@ int32_t restartCount = 0;
 int32_t popupResult = 0;
 Box popupRows[4] = {};
 FilterRecord* popupRecord = nullptr;
+int32_t popupByKeyboard = 0;
+POINT popupAnchor = {0, 0};
+int32_t (*keyboardPoll)() = nullptr;
 
 ControlState dialogControlState()
 {

@@ -40,6 +40,15 @@ extern int32_t popupResult;
 extern Box popupRows[4];
 // The host record whose colours the popup shows, for as long as the popup is open.
 extern FilterRecord* popupRecord;
+// 1 while the popup was opened from the keyboard: it then opens over popupAnchor (a screen
+// point) with the current row selected, instead of under the mouse without a selection.
+extern int32_t popupByKeyboard;
+extern POINT popupAnchor;
+
+// The owner's keyboard poll during a preview render: handles at most one key waiting for the
+// focused control, and returns 1 when that changed a value (the render must stop), else 0.
+// Null while no dialog has installed one.
+extern int32_t (*keyboardPoll)();
 
 // The controls as the dialog shows them, for packParams and the preview render: the pads, the
 // G-Shading state, "x2", Antialiasing, the background mode and colours and the preset flags. The

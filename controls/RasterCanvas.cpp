@@ -58,7 +58,7 @@ void RasterCanvas::text(int32_t x, int32_t y, const char* text, int count)
         count = 0;
     const int32_t w = measure ? measure(text, count) : textWidth * count;
     const Box box{x, y, x + w, y + textHeight};
-    texts.push_back(TextCall{x, y, std::string(text, static_cast<size_t>(count)), box});
+    texts.push_back(TextCall{x, y, std::string(text, static_cast<size_t>(count)), box, textColour});
     fillFace(box);
 }
 
@@ -76,6 +76,20 @@ void RasterCanvas::copyFromStrip(int32_t x, int32_t y, int32_t width, int32_t he
                            static_cast<size_t>(sx)]);
         }
     }
+}
+
+void RasterCanvas::fill(const Box& box, uint32_t colour)
+{
+    for (int32_t py = box.top; py < box.bottom; ++py)
+        for (int32_t px = box.left; px < box.right; ++px)
+            setPixel(px, py, colour);
+}
+
+uint32_t RasterCanvas::setTextColour(uint32_t colour)
+{
+    const uint32_t previous = textColour;
+    textColour = colour;
+    return previous;
 }
 
 uint32_t RasterCanvas::pixel(int32_t x, int32_t y) const

@@ -26,6 +26,7 @@ public:
         int32_t y;
         std::string text; // exactly the characters drawn
         Box box;
+        uint32_t colour; // the text colour at the call
     };
 
     void fillFace(const Box& box) override;
@@ -38,6 +39,8 @@ public:
     // Copies from `strip`; source pixels outside the strip leave the destination as it was.
     void copyFromStrip(int32_t x, int32_t y, int32_t width, int32_t height, int32_t stripX,
                        int32_t stripY) override;
+    void fill(const Box& box, uint32_t colour) override;
+    uint32_t setTextColour(uint32_t colour) override;
 
     // The colour at (x, y), or `Outside` for a point beyond the raster.
     uint32_t pixel(int32_t x, int32_t y) const;
@@ -52,6 +55,7 @@ public:
     int32_t textHeight = 13;
     std::function<int32_t(const char*, int)> measure;
     uint32_t pen = 0; // polyline colour, black like the default pen
+    uint32_t textColour = 0; // black like a fresh device context
 
     // The picture strip that copyFromStrip reads.
     int32_t stripWidth = 0;

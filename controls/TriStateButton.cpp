@@ -1,6 +1,8 @@
 // The G-Shading button: state cycling, its 17 x 17 hit square and painting from the picture strip.
 #include "controls/TriStateButton.h"
 
+#include "controls/PadKeys.h"
+
 namespace oryn {
 
 namespace {
@@ -39,10 +41,23 @@ int32_t TriStateButton::handleMouse(uint32_t message, uint32_t /*keyState*/, uin
     const int32_t my = static_cast<int32_t>(position >> 16);
     if (mx < x || mx > x + 16 || my < y || my > y + 16)
         return 0;
+    advance();
+    return 1;
+}
+
+int32_t TriStateButton::handleKey(uint32_t key)
+{
+    if (key != KeySpace && key != KeyReturn)
+        return 0;
+    advance();
+    return 1;
+}
+
+void TriStateButton::advance()
+{
     ++state;
     if (state > 2)
         state = 0;
-    return 1;
 }
 
 } // namespace oryn

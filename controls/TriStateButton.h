@@ -20,12 +20,18 @@ public:
     void draw(Canvas& dc);
     // Returns 1 when a click changed the state, else 0. Draws nothing.
     int32_t handleMouse(uint32_t message, uint32_t keyState, uint32_t position);
+    // Space and Return advance the state as a click does. Returns 1 when the state changed.
+    int32_t handleKey(uint32_t key);
 
     int32_t x;
     int32_t y;
     int32_t width;
     int32_t height;
     int32_t state;
+
+private:
+    // The next state: 0, 1, 2, then 0 again (a stored 3 also goes to 0).
+    void advance();
 };
 
 } // namespace oryn

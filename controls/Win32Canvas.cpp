@@ -36,4 +36,19 @@ void Win32Canvas::copyFromStrip(int32_t x, int32_t y, int32_t width, int32_t hei
     BitBlt(dc, x, y, width, height, strip, stripX, stripY, SRCCOPY);
 }
 
+void Win32Canvas::fill(const Box& box, uint32_t colour)
+{
+    HBRUSH brush = CreateSolidBrush(colour);
+    if (brush == nullptr)
+        return;
+    const RECT rect{box.left, box.top, box.right, box.bottom};
+    FillRect(dc, &rect, brush);
+    DeleteObject(brush);
+}
+
+uint32_t Win32Canvas::setTextColour(uint32_t colour)
+{
+    return SetTextColor(dc, colour);
+}
+
 } // namespace oryn

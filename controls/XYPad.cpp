@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "controls/PadKeys.h"
+
 namespace oryn {
 
 const uint8_t padSprite[64] = {
@@ -136,8 +138,10 @@ void XYPad::draw(Canvas& dc)
 
 int32_t XYPad::handleMouse(Canvas& dc, uint32_t message, uint32_t keyState, uint32_t position)
 {
-    const int32_t mx = static_cast<int32_t>(position & 0xFFFF);
-    const int32_t my = static_cast<int32_t>(position >> 16);
+    // Signed: while the dialog holds the mouse capture for a drag, the pointer may be left of or
+    // above the client area.
+    const int32_t mx = static_cast<int16_t>(position & 0xFFFF);
+    const int32_t my = static_cast<int16_t>(position >> 16);
     switch (message & 0xFFFF) {
     case MouseMove:
         if (grabbed == 0 || keyState != LeftButtonAlone)
@@ -156,6 +160,9 @@ int32_t XYPad::handleMouse(Canvas& dc, uint32_t message, uint32_t keyState, uint
             y = bottom - top;
         return 1;
     case LeftButtonDown:
+        // A press that misses the marker also ends a hold whose button-up never came, so that
+        // it cannot move the pad.
+        grabbed = 0;
         if (inMarkerBox(mx, my)) {
             grabbed = 1;
             grabValueX = x;
@@ -183,6 +190,19 @@ int32_t XYPad::handleMouse(Canvas& dc, uint32_t message, uint32_t keyState, uint
     default:
         return 0;
     }
+}
+
+int32_t XYPad::handleKey(Canvas& dc, uint32_t key, uint32_t modifiers)
+{
+    PadValue target{x, y};
+    if (!padKeyTarget(x, y, right - left, bottom - top, flags, key, modifiers, target))
+        return 0;
+    if (target.x == x && target.y == y)
+        return 0;
+    erase(dc);
+    x = target.x;
+    y = target.y;
+    return 1;
 }
 
 } // namespace oryn

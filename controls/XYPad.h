@@ -27,6 +27,9 @@ public:
     void draw(Canvas& dc);
     // Returns 1 after a drag step or a double-click reset (the owner must repaint), else 0.
     int32_t handleMouse(Canvas& dc, uint32_t message, uint32_t keyState, uint32_t position);
+    // A key (PadKeys.h codes and modifiers) that moves the marker: erases it at its old place and
+    // sets the new value. Returns 1 when the value changed (the owner must repaint), else 0.
+    int32_t handleKey(Canvas& dc, uint32_t key, uint32_t modifiers);
 
     // True when the client point lies in the marker box (both ends included).
     bool inMarkerBox(int32_t mx, int32_t my) const;

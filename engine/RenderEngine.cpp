@@ -6,6 +6,7 @@
 //
 // The callers' side of the contract is stated with the declaration in RenderEngine.h.
 #include "engine/RenderEngine.h"
+#include "engine/RenderArea.h"
 
 #include <algorithm>
 #include <atomic>
@@ -213,7 +214,27 @@ struct Frame {
     double srcOffsetX, srcOffsetY;
     double tone[256]; // toneTable as doubles
     double fill[3];   // fill bytes as doubles
+
+    // The part rendered and where the buffers start. A whole render has the rectangle for all of
+    // them; a render of one area (renderArea) holds only a window of the source and of the mask,
+    // and only the area of the destination.
+    int32_t areaLeft, areaRight; // columns rendered
+    int32_t dstLeft, dstTop;     // the pixel at dst
+    ptrdiff_t srcBias;           // offset of the window's first pixel from the source's (0, 0)
+    ptrdiff_t maskBias;          // the same for the mask (and previewAlpha)
+    bool windowed;               // only the window's pixels may be read
+    int32_t winLeft, winTop, winRight, winBottom;
+    bool* outsideWindow; // set when a pixel would read beyond the window; it is not rendered
 };
+
+// True when the samples of a pixel whose source position truncates to (ix, iy) lie in the window;
+// the last row and column of the rectangle repeat themselves, as the sampler reads them.
+inline bool samplesInWindow(const Frame& f, int32_t ix, int32_t iy)
+{
+    const int32_t ix1 = ix <= f.right - 2 ? ix + 1 : ix;
+    const int32_t iy1 = iy <= f.bottom - 2 ? iy + 1 : iy;
+    return ix >= f.winLeft && iy >= f.winTop && ix1 < f.winRight && iy1 < f.winBottom;
+}
 
 // Pass 1: the background, over the rows [y0, y1) of the fill rectangle. A row's bytes depend on
 // the row only through the checkerboard, whose rows repeat every 8 rows and are alike in runs of
@@ -230,7 +251,8 @@ void fillBackground(const RenderSetup& s, const Frame& f, int32_t y0, int32_t y1
     const int32_t channels = s.channels;
     const size_t rowLength = size_t(int64_t(s.fillRight) - s.fillLeft) * size_t(bpp);
     for (int32_t y = begin; y < end; ++y) {
-        uint8_t* px = f.dst + ptrdiff_t(y) * f.dstRowBytes + ptrdiff_t(s.fillLeft) * bpp;
+        uint8_t* px = f.dst + ptrdiff_t(y - f.dstTop) * f.dstRowBytes +
+                      ptrdiff_t(s.fillLeft - f.dstLeft) * bpp;
         const int64_t above = int64_t(y) - begin; // rows of the range above this one
         int64_t back = 0;                         // distance to a row with the same bytes
         if (bpp <= 4 && s.fillMode != 1) {
@@ -309,7 +331,7 @@ struct MappedBatch {
 template <bool Antialias> inline int32_t maskVerdict(const Frame& f, int32_t ix, int32_t iy)
 {
     const ptrdiff_t MR = f.maskRowBytes;
-    const ptrdiff_t q00 = ptrdiff_t(iy) * MR + ix;
+    const ptrdiff_t q00 = ptrdiff_t(iy) * MR + ix - f.maskBias;
     const ptrdiff_t q01 = q00 + (ix <= f.right - 2 ? 1 : 0);
     const ptrdiff_t q10 = q00 + (iy <= f.bottom - 2 ? MR : 0);
     const ptrdiff_t q11 = q10 + (q01 - q00);
@@ -339,7 +361,7 @@ void renderPixel(const RenderSetup& s, const Frame& f, int32_t y, uint8_t* dstRo
     // The last row and column repeat themselves instead of reading past the rectangle.
     const bool stepX = ix <= f.right - 2;
     const bool stepY = iy <= f.bottom - 2;
-    const ptrdiff_t o00 = ptrdiff_t(iy) * R + ptrdiff_t(ix) * P;
+    const ptrdiff_t o00 = ptrdiff_t(iy) * R + ptrdiff_t(ix) * P - f.srcBias;
     const ptrdiff_t o01 = o00 + (stepX ? P : 0);
     const ptrdiff_t o10 = o00 + (stepY ? R : 0);
     const ptrdiff_t o11 = o10 + (stepX ? P : 0);
@@ -349,7 +371,7 @@ void renderPixel(const RenderSetup& s, const Frame& f, int32_t y, uint8_t* dstRo
     int32_t edgeFlags = 0;
     ptrdiff_t q00 = 0, q01 = 0, q10 = 0, q11 = 0;
     if (Masked || f.previewTransparency) {
-        q00 = ptrdiff_t(iy) * MR + ix;
+        q00 = ptrdiff_t(iy) * MR + ix - f.maskBias;
         q01 = q00 + (stepX ? 1 : 0);
         q10 = q00 + (stepY ? MR : 0);
         q11 = q10 + (stepX ? 1 : 0);
@@ -399,7 +421,7 @@ void renderPixel(const RenderSetup& s, const Frame& f, int32_t y, uint8_t* dstRo
     const uint8_t* const s01 = f.src + o01;
     const uint8_t* const s10 = f.src + o10;
     const uint8_t* const s11 = f.src + o11;
-    uint8_t* const out = dstRow + ptrdiff_t(x) * P;
+    uint8_t* const out = dstRow + ptrdiff_t(x - f.dstLeft) * P;
     const bool blend = edgeFlags != 0 && maskSum != 1020;
 
     if (blend && s.fillMode < 2) {
@@ -503,6 +525,10 @@ inline void mapOne(const RenderSetup& s, const Frame& f, const ColumnBatch& cols
              (double(srcX) < f.rightD);
     mb.srcX[i] = srcX;
     mb.srcY[i] = srcY;
+    if (Masked && inside && f.windowed && !samplesInWindow(f, int32_t(srcX), int32_t(srcY))) {
+        *f.outsideWindow = true;
+        inside = false;
+    }
     if (Masked && inside) {
         const int32_t verdict = maskVerdict<Antialias>(f, int32_t(srcX), int32_t(srcY));
         inside = verdict != 0;
@@ -738,6 +764,11 @@ ORYN_INLINE void mapPair(const RenderSetup& s, const Frame& f, const PairConstan
         _mm_store_si128(reinterpret_cast<__m128i*>(ij),
                         _mm_unpacklo_epi64(_mm_cvttpd_epi32(srcX), _mm_cvttpd_epi32(srcY)));
         for (int lane = 0; lane < 2; ++lane) {
+            if (((insideBits >> lane) & 1) && f.windowed &&
+                !samplesInWindow(f, ij[lane], ij[2 + lane])) {
+                *f.outsideWindow = true;
+                insideBits &= ~(1 << lane);
+            }
             if ((insideBits >> lane) & 1) {
                 const int32_t verdict = maskVerdict<Antialias>(f, ij[lane], ij[2 + lane]);
                 insideBits &= verdict != 0 ? 3 : ~(1 << lane);
@@ -863,7 +894,7 @@ inline void renderPixelPair(const RenderSetup& s, const Frame& f, const PairCons
     const uint8_t* s10[2];
     const uint8_t* s11[2];
     for (int lane = 0; lane < 2; ++lane) {
-        const ptrdiff_t o00 = ptrdiff_t(iy[lane]) * R + ptrdiff_t(ix[lane]) * P;
+        const ptrdiff_t o00 = ptrdiff_t(iy[lane]) * R + ptrdiff_t(ix[lane]) * P - f.srcBias;
         const ptrdiff_t dx = ix[lane] <= f.right - 2 ? P : 0;
         const ptrdiff_t dy = iy[lane] <= f.bottom - 2 ? R : 0;
         s00[lane] = f.src + o00;
@@ -871,8 +902,8 @@ inline void renderPixelPair(const RenderSetup& s, const Frame& f, const PairCons
         s10[lane] = s00[lane] + dy;
         s11[lane] = s10[lane] + dx;
     }
-    uint8_t* const out0 = dstRow + ptrdiff_t(x0) * P;
-    uint8_t* const out1 = dstRow + ptrdiff_t(x1) * P;
+    uint8_t* const out0 = dstRow + ptrdiff_t(x0 - f.dstLeft) * P;
+    uint8_t* const out1 = dstRow + ptrdiff_t(x1 - f.dstLeft) * P;
     const double* const tone = f.tone;
     alignas(16) double values[6];
     for (int32_t j = 0; j < 3; ++j) {
@@ -916,6 +947,22 @@ inline void renderPixelPair(const RenderSetup& s, const Frame& f, const PairCons
 
 #endif
 
+// Drops the mapped pixels of a batch row whose samples lie beyond the window (and says so).
+// Returns how many stay.
+inline int32_t keepInWindow(const Frame& f, MappedBatch& mb, int32_t count)
+{
+    int32_t kept = 0;
+    for (int32_t j = 0; j < count; ++j) {
+        const int32_t i = mb.order[j];
+        if (samplesInWindow(f, int32_t(float(mb.srcX[i])), int32_t(float(mb.srcY[i])))) {
+            mb.order[kept++] = uint8_t(i);
+        } else {
+            *f.outsideWindow = true;
+        }
+    }
+    return kept;
+}
+
 // Renders rows y0 .. y1 - 1 (one group), a batch of columns at a time: the column values of a
 // batch serve every row of the group. Bpp is 3 or 4, or 0 for any other pixel size.
 template <int Bpp, bool Masked, bool Antialias>
@@ -938,8 +985,8 @@ void renderGroup(const RenderSetup& s, const Frame& f, int32_t y0, int32_t y1)
     MappedBatch mb;
     int32_t n = 0; // columns in the current batch
 
-    for (int32_t x0 = f.left; x0 < f.right; x0 += n) {
-        n = int32_t(std::min<int64_t>(int64_t(f.right) - x0, BatchSize));
+    for (int32_t x0 = f.areaLeft; x0 < f.areaRight; x0 += n) {
+        n = int32_t(std::min<int64_t>(int64_t(f.areaRight) - x0, BatchSize));
         for (int32_t i = 0; i < n; ++i) {
             ColumnGeometry col;
             prepareColumn(s, int64_t(x0) + i - f.colOffset, columnBand, col);
@@ -972,7 +1019,10 @@ void renderGroup(const RenderSetup& s, const Frame& f, int32_t y0, int32_t y1)
 #endif
             }
 
-            uint8_t* const dstRow = f.dst + ptrdiff_t(y) * f.dstRowBytes;
+            if (!Masked && f.windowed) {
+                count = keepInWindow(f, mb, count);
+            }
+            uint8_t* const dstRow = f.dst + ptrdiff_t(y - f.dstTop) * f.dstRowBytes;
             int32_t j = 0;
 #if defined(__SSE2__)
             for (; j + 1 < count; j += 2) {
@@ -1121,6 +1171,43 @@ struct SharedRender {
     }
 };
 
+// The frame of a whole render: the rectangle is rendered, and every buffer starts at its
+// (0, 0).
+void startFrame(const RenderSetup& s, const uint8_t* src, int32_t srcRowBytes, uint8_t* dst,
+                int32_t dstRowBytes, const uint8_t* mask, int32_t maskRowBytes,
+                const uint8_t* previewAlpha, int32_t planes, int32_t bytesPerPixel, int32_t left,
+                int32_t top, int32_t right, int32_t bottom, int32_t rowOffset, float srcOffsetY,
+                int32_t colOffset, float srcOffsetX, Frame& f)
+{
+    f.src = src;
+    f.srcRowBytes = srcRowBytes;
+    f.dst = dst;
+    f.dstRowBytes = dstRowBytes;
+    f.mask = mask;
+    f.maskRowBytes = maskRowBytes;
+    f.previewAlpha = previewAlpha;
+    f.bpp = bytesPerPixel;
+    f.previewTransparency = planes > 3 && bytesPerPixel == 3 && previewAlpha != nullptr;
+    f.left = left, f.top = top, f.right = right, f.bottom = bottom;
+    f.leftD = left, f.topD = top, f.rightD = right, f.bottomD = bottom;
+    f.colOffset = colOffset;
+    f.rowOffset = rowOffset;
+    f.srcOffsetX = srcOffsetX;
+    f.srcOffsetY = srcOffsetY;
+    for (int i = 0; i < 256; ++i) {
+        f.tone[i] = s.toneTable[i];
+    }
+    for (int j = 0; j < 3; ++j) {
+        f.fill[j] = s.fillBytes[j];
+    }
+    f.areaLeft = left, f.areaRight = right;
+    f.dstLeft = 0, f.dstTop = 0;
+    f.srcBias = 0, f.maskBias = 0;
+    f.windowed = false;
+    f.winLeft = left, f.winTop = top, f.winRight = right, f.winBottom = bottom;
+    f.outsideWindow = nullptr;
+}
+
 // A worker's whole life: the default floating-point mode, then groups until none is left or the
 // calling thread says stop.
 ORYN_ALIGN_STACK
@@ -1181,27 +1268,9 @@ int32_t RenderEngine(const ParamContext* context, int32_t cellHeight, int32_t ce
     }
 
     Frame f;
-    f.src = src;
-    f.srcRowBytes = srcRowBytes;
-    f.dst = dst;
-    f.dstRowBytes = dstRowBytes;
-    f.mask = mask;
-    f.maskRowBytes = maskRowBytes;
-    f.previewAlpha = previewAlpha;
-    f.bpp = bytesPerPixel;
-    f.previewTransparency = planes > 3 && bytesPerPixel == 3 && previewAlpha != nullptr;
-    f.left = left, f.top = top, f.right = right, f.bottom = bottom;
-    f.leftD = left, f.topD = top, f.rightD = right, f.bottomD = bottom;
-    f.colOffset = colOffset;
-    f.rowOffset = rowOffset;
-    f.srcOffsetX = srcOffsetX;
-    f.srcOffsetY = srcOffsetY;
-    for (int i = 0; i < 256; ++i) {
-        f.tone[i] = s.toneTable[i];
-    }
-    for (int j = 0; j < 3; ++j) {
-        f.fill[j] = s.fillBytes[j];
-    }
+    startFrame(s, src, srcRowBytes, dst, dstRowBytes, mask, maskRowBytes, previewAlpha, planes,
+               bytesPerPixel, left, top, right, bottom, rowOffset, srcOffsetY, colOffset,
+               srcOffsetX, f);
     const bool masked = haveMask && mask != nullptr;
 
     // Rows in groups: group 0 runs from the top to the first row numbered 7 mod 8, every later
@@ -1287,6 +1356,79 @@ int32_t RenderEngine(const ParamContext* context, int32_t cellHeight, int32_t ce
     }
     shared.fillUntaken();
     return result;
+}
+
+RenderArgs hostRenderArgs(const RenderCall& call)
+{
+    RenderArgs a;
+    a.cellHeight = call.cellHeight;
+    a.cellWidth = call.cellWidth;
+    a.skewX = call.skewX;
+    a.skewY = call.skewY;
+    a.lightV = call.lightV;
+    a.lightH = call.lightH;
+    a.shading = call.shading;
+    a.toneFloor = call.toneFloor;
+    a.brightnessBoost = call.brightnessBoost;
+    a.bevel = call.bevel;
+    a.faceMode = call.faceMode;
+    a.left = call.left;
+    a.top = call.top;
+    a.right = call.right;
+    a.bottom = call.bottom;
+    a.renderFlags = call.renderFlags | HostOutputFlag;
+    a.fillColor = call.fillColor;
+    a.bytesPerPixel = call.bytesPerPixel;
+    return a;
+}
+
+ORYN_ALIGN_STACK
+int32_t renderArea(const ParamContext* context, const RenderCall& call, const PixelArea& area,
+                   const uint8_t* src, int32_t srcRowBytes, const uint8_t* mask,
+                   int32_t maskRowBytes, const PixelArea& window, uint8_t* dst, int32_t dstRowBytes)
+{
+    const int32_t bpp = call.bytesPerPixel;
+    // Only the part of the area inside the rectangle is rendered.
+    const int32_t x0 = std::max(area.left, call.left), x1 = std::min(area.right, call.right);
+    const int32_t y0 = std::max(area.top, call.top), y1 = std::min(area.bottom, call.bottom);
+    if (bpp < 1 || x0 >= x1 || y0 >= y1) {
+        return 0;
+    }
+    FloatMode floatMode;
+    const RenderArgs args = hostRenderArgs(call);
+    RenderSetup s;
+    prepareRender(args, s);
+    s.fillLeft = x0, s.fillTop = y0, s.fillRight = x1, s.fillBottom = y1;
+
+    bool haveMask = false;
+    int32_t planes = 0;
+    if (context != nullptr && context->record != nullptr) {
+        haveMask = context->record->haveMask != 0;
+        planes = context->record->planes;
+    }
+    Frame f;
+    startFrame(s, src, srcRowBytes, dst, dstRowBytes, mask, maskRowBytes, nullptr, planes, bpp,
+               call.left, call.top, call.right, call.bottom, call.rowOffset, call.srcOffsetY,
+               call.colOffset, call.srcOffsetX, f);
+    f.areaLeft = x0, f.areaRight = x1;
+    f.dstLeft = area.left, f.dstTop = area.top;
+    f.srcBias = ptrdiff_t(window.top) * srcRowBytes + ptrdiff_t(window.left) * bpp;
+    f.maskBias = ptrdiff_t(window.top) * maskRowBytes + window.left;
+    f.windowed = true;
+    f.winLeft = window.left, f.winTop = window.top;
+    f.winRight = window.right, f.winBottom = window.bottom;
+    bool outside = false;
+    f.outsideWindow = &outside;
+
+    fillBackground(s, f, y0, y1);
+    const bool masked = haveMask && mask != nullptr;
+    for (int32_t top = y0; top < y1;) {
+        const int64_t next = groupEnd(top);
+        const int32_t bottom = next < int64_t(y1) ? int32_t(next) : y1;
+        renderRows(s, f, masked, top, bottom);
+        top = bottom;
+    }
+    return outside ? AreaOutsideWindow : 0;
 }
 
 } // namespace oryn

@@ -70,6 +70,11 @@ struct RenderArgs {
     int32_t bytesPerPixel;
 };
 
+struct RenderCall;
+
+// The scalar arguments of a render given as a RenderCall, as a host-output render takes them.
+RenderArgs hostRenderArgs(const RenderCall& call);
+
 // Cells of a 2 x 2 quad.
 enum Cell : int32_t { CellTL = 0, CellTR = 1, CellBL = 2, CellBR = 3 };
 

@@ -16,7 +16,7 @@ constexpr int CurrentNameSize = 32;
 
 // The list's bookkeeping, valid after fillPresetList.
 struct PresetListState {
-    int32_t userPresetCount; // user presets listed, 0..20
+    int32_t userPresetCount; // user presets listed: every value of the store that fits the buffers
     int32_t sampleCount;     // samples listed (9)
     int32_t presetCount;     // userPresetCount + sampleCount: the position of the save entry
     char currentPresetName[CurrentNameSize];

@@ -34,10 +34,16 @@ void fillPresetList(HWND dialog, int listId, int saveMode)
     presetList.userPresetCount = 0;
     char name[PresetNameWorkSize];
     uint8_t scratch[PresetDataCapacity];
-    while (presetList.userPresetCount < PresetListLimit) {
+    // Every user preset is listed, so that a save is never invisible and "Last Used" is always
+    // there to be found. A value whose name or data does not fit the buffers (one written by
+    // another program) is skipped; it does not hide the values after it.
+    for (int request = 1;; ++request) {
         name[0] = '\0';
-        if (queryValue(presetMachineRoot(), PresetKey, name, scratch, sizeof scratch,
-                       presetList.userPresetCount + 1) != 0)
+        const long status =
+            queryValue(presetMachineRoot(), PresetKey, name, scratch, sizeof scratch, request);
+        if (status == ERROR_MORE_DATA)
+            continue;
+        if (status != ERROR_SUCCESS)
             break;
         if (saveMode == 0)
             decorateName(name, sizeof name);
@@ -68,10 +74,18 @@ void applyPreset(int32_t n, const ParamContext& context)
 
     ControlState state = dialogControlState();
     if (n < presetList.userPresetCount) {
-        char name[PresetNameCapacity] = "";
+        // The preset is read by the name the list shows: skipped values make list positions and
+        // enumeration positions differ, and the store may have changed since the list was filled.
+        char entry[PresetNameWorkSize] = "";
+        const LRESULT length =
+            SendDlgItemMessageA(dialogWindow, IDC_PRESET_LIST, CB_GETLBTEXTLEN, n, 0);
+        if (length != CB_ERR && length < PresetNameWorkSize)
+            SendDlgItemMessageA(dialogWindow, IDC_PRESET_LIST, CB_GETLBTEXT, n,
+                                reinterpret_cast<LPARAM>(entry));
+        char* name = entry[0] == '>' ? entry + 1 : entry;
         // A value that is no 64-byte record is as damaged as one whose checksum fails: the block
         // left from before must not be applied in its place.
-        if (queryParamBlock(n + 1, name, *context.block) == 0)
+        if (name[0] != '\0' && queryParamBlock(ReadRequest, name, *context.block) == 0)
             applyUserPreset(*context.block, state, planesUsed, *context.record);
         else
             applyDamagedPreset(state);
@@ -107,6 +121,9 @@ INT_PTR CALLBACK saveDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         CheckDlgButton(dialog, IDC_SAVE_BACKGROUND, (currentFlags & BackgroundSaved) ? 1 : 0);
         CheckDlgButton(dialog, IDC_SAVE_LIGHT, (currentFlags & LightSaved) ? 1 : 0);
         deleteRequested = 0;
+        // The field scrolls (so no typed letter is dropped for lack of room) and refuses what a
+        // preset name cannot hold, as it is typed.
+        SendDlgItemMessageA(dialog, IDC_PRESET_LIST, CB_LIMITTEXT, PresetNameLength, 0);
         // Typing goes straight into the name field.
         SetFocus(GetDlgItem(dialog, IDC_PRESET_LIST));
         return 0;

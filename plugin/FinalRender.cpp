@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "engine/RenderArea.h"
 #include "engine/RenderEngine.h"
 #include "engine/WorkerThreads.h"
 
@@ -108,6 +109,49 @@ int32_t previewCellSizeFor(int32_t pixels, float imageScale, int32_t maxPad)
     return pad;
 }
 
+int16_t finalRenderCall(const ParamBlock& block, const RunSetup& setup, int32_t columns,
+                        int32_t rows, int16_t planes, RenderCall& call)
+{
+    const int32_t planesUsed = setup.planesUsed > 4 ? 4 : setup.planesUsed;
+    // One- and two-plane images (only an unusual host sends them: the module offers RGB) render
+    // their planes only, over the default background; an image without planes cannot render.
+    // A set-up that passes three bytes per pixel while the record announces a fourth plane is
+    // refused too: the engine would look for a preview alpha plane the final render lacks.
+    if (planesUsed < 1 || (planesUsed == 3 && planes > 3))
+        return filterBadMode;
+
+    const int32_t k = stretchDoubleOf(block) + 1;
+    const int32_t skewX = (25 - block.padX[4]) * k;
+    const int32_t skewY = (block.padY[4] - 25) * k;
+    const double scale = setup.imageScale;
+    const double step = SkewStep;
+    call = RenderCall();
+    call.cellHeight = finalCellSize(block.padY[0], setup.imageScale);
+    call.cellWidth = finalCellSize(block.padX[1], setup.imageScale);
+    call.skewX = skewX;
+    call.skewY = skewY;
+    call.lightV = block.padY[5] - 25;
+    call.lightH = block.padX[5] - 25;
+    call.shading = block.padX[3] - 50;
+    call.toneFloor = block.padX[7];
+    call.brightnessBoost = block.padX[6];
+    call.bevel = static_cast<float>(block.padX[2]);
+    call.faceMode = faceModeOf(block);
+    call.left = 0;
+    call.top = 0;
+    call.right = columns;
+    call.bottom = rows;
+    // Products formed left to right in double from the single-precision operands.
+    call.rowOffset = truncToInt32(negativePart(skewY) * scale * block.padX[1] * step);
+    call.srcOffsetY = 0.0f;
+    call.colOffset = truncToInt32(clampNonNegative(skewX) * double(block.padY[0]) * scale * step);
+    call.srcOffsetX = 0.0f;
+    call.renderFlags = block.antialias | HostOutputFlag;
+    call.fillColor = setup.resolvedColor;
+    call.bytesPerPixel = planesUsed;
+    return noErr;
+}
+
 int16_t renderFinal(const ParamContext& context, const RunSetup& setup, int32_t threads)
 {
     if (context.record == nullptr || context.block == nullptr)
@@ -115,12 +159,10 @@ int16_t renderFinal(const ParamContext& context, const RunSetup& setup, int32_t 
     FilterRecord& record = *context.record;
     const ParamBlock& block = *context.block;
 
-    int32_t planesUsed = setup.planesUsed > 4 ? 4 : setup.planesUsed;
-    // One- and two-plane images (only an unusual host sends them: the module offers RGB) render
-    // their planes only, over the default background; an image without planes cannot render.
-    // A set-up that passes three bytes per pixel while the record announces a fourth plane is
-    // refused too: the engine would look for a preview alpha plane the final render lacks.
-    if (planesUsed < 1 || (planesUsed == 3 && record.planes > 3)) {
+    const int32_t columns = record.imageSize.h;
+    const int32_t rows = record.imageSize.v;
+    RenderCall call;
+    if (finalRenderCall(block, setup, columns, rows, record.planes, call) != noErr) {
         emptyRequest(record);
         return filterBadMode;
     }
@@ -130,32 +172,17 @@ int16_t renderFinal(const ParamContext& context, const RunSetup& setup, int32_t 
         return memFullErr;
     }
 
-    int32_t columns = record.imageSize.h;
-    int32_t rows = record.imageSize.v;
     int16_t result = noErr;
     if (columns > 0 && rows > 0) {
-        int32_t k = stretchDoubleOf(block) + 1;
-        int32_t skewX = (25 - block.padX[4]) * k;
-        int32_t skewY = (block.padY[4] - 25) * k;
-
-        double scale = setup.imageScale;
-        double step = SkewStep;
-        int32_t cellHeight = finalCellSize(block.padY[0], setup.imageScale);
-        int32_t cellWidth = finalCellSize(block.padX[1], setup.imageScale);
-        // Products formed left to right in double from the single-precision operands.
-        int32_t rowOffset = truncToInt32(negativePart(skewY) * scale * block.padX[1] * step);
-        int32_t colOffset =
-            truncToInt32(clampNonNegative(skewX) * double(block.padY[0]) * scale * step);
-
-        int32_t engineResult = RenderEngine(
-            &context, cellHeight, cellWidth, skewX, skewY, block.padY[5] - 25,
-            block.padX[5] - 25, block.padX[3] - 50, block.padX[7], block.padX[6],
-            static_cast<float>(block.padX[2]), faceModeOf(block), 0, 0, columns, rows,
+        const int32_t engineResult = RenderEngine(
+            &context, call.cellHeight, call.cellWidth, call.skewX, call.skewY, call.lightV,
+            call.lightH, call.shading, call.toneFloor, call.brightnessBoost, call.bevel,
+            call.faceMode, call.left, call.top, call.right, call.bottom,
             static_cast<const uint8_t*>(record.inData), record.inRowBytes,
             static_cast<uint8_t*>(record.outData), record.outRowBytes,
-            static_cast<const uint8_t*>(record.maskData), record.maskRowBytes, nullptr, rowOffset,
-            0.0f, colOffset, 0.0f, block.antialias | HostOutputFlag, setup.resolvedColor,
-            planesUsed, finalProgress, renderThreadCount(threads));
+            static_cast<const uint8_t*>(record.maskData), record.maskRowBytes, nullptr,
+            call.rowOffset, call.srcOffsetY, call.colOffset, call.srcOffsetX, call.renderFlags,
+            call.fillColor, call.bytesPerPixel, finalProgress, renderThreadCount(threads));
         result = static_cast<int16_t>(engineResult);
     }
     // Nothing stays requested, so the host does not call again for more data.

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "engine/RenderArea.h"
 #include "host/HostApi.h"
 #include "host/RunSetup.h"
 #include "params/ParamBlock.h"
@@ -40,6 +41,12 @@ int32_t previewCellSizeFor(int32_t pixels, float imageScale, int32_t maxPad);
 // when it holds a whole number from 1 on, else every processor the system reports. Returns 1 to
 // MaxRenderThreads.
 int32_t renderThreadCount(int32_t requested);
+
+// The engine's arguments for the final render of `block` over an image of columns x rows with
+// `planes` planes (the host record's count): the one mapping of a record onto the engine, shared
+// by every front end. Returns noErr, or filterBadMode for plane counts the render refuses.
+int16_t finalRenderCall(const ParamBlock& block, const RunSetup& setup, int32_t columns,
+                        int32_t rows, int16_t planes, RenderCall& call);
 
 // Renders the block over the whole image already obtained with requestWholeImage, then empties
 // the host's in, out and mask rectangles. The rows are shared among renderThreadCount(threads)

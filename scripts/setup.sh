@@ -9,7 +9,8 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     libvips-dev libexif-dev libsqlite3-dev libstb-dev libvips-tools bc
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-    wine wine64 wine32:i386 xvfb xauth icoutils xdotool imagemagick x11-apps
+    wine wine64 wine32:i386 fonts-wine xvfb xauth icoutils xdotool imagemagick x11-apps
+    libgegl-dev gegl gimp libgimp2.0-dev
 )
 
 missing=()

@@ -69,6 +69,11 @@ start)
         stop_session
         exit 1
     fi
+    # Wine's own bitmap "MS Sans Serif" (Debian's fonts-wine), so that dialogs are laid out with
+    # the metrics they have on Windows; without it Wine substitutes a wider sans font.
+    fonts=$WINEPREFIX/drive_c/windows/Fonts
+    mkdir -p "$fonts"
+    cp -f /usr/share/wine/fonts/sserif*.fon "$fonts/"
     # Windows live on one Wine desktop window of the screen's size. Without a window manager,
     # separate top-level X windows make Wine wait for window-manager events that never come (a
     # dialog closed over another is not repainted until the next input); inside Wine's own desktop

@@ -28,15 +28,112 @@ void caption(Canvas& dc, int32_t x, int32_t y, const char* format, int32_t value
     dc.text(x, y, text, 3);
 }
 
-void drawIfActive(Canvas& dc, XYPad& pad, int fullRedraw)
+// A caption that shows what is being typed for `axis` of pad `index` in the mark colour, padded
+// with blanks to `count` characters; "_" stands for the axis being typed while it is still empty.
+// Returns false (and draws nothing) when nothing is typed for that axis.
+bool typedCaption(Canvas& dc, const DialogView& view, int32_t index, int32_t axis, int32_t x,
+                  int32_t y, int count)
+{
+    if (!entryActive(view.entry, index))
+        return false;
+    const char* typed = view.entry.text[axis];
+    if (typed[0] == '\0') {
+        if (view.entry.axis != axis)
+            return false;
+        typed = "_";
+    }
+    char text[16];
+    std::snprintf(text, sizeof text, "%-*s", count, typed);
+    const uint32_t previous = dc.setTextColour(view.markColour);
+    dc.text(x, y, text, count);
+    dc.setTextColour(previous);
+    return true;
+}
+
+void captionOrTyped(Canvas& dc, const DialogView& view, int32_t index, int32_t axis, int32_t x,
+                    int32_t y, const char* format, int32_t value)
+{
+    if (!typedCaption(dc, view, index, axis, x, y, 3))
+        caption(dc, x, y, format, value);
+}
+
+// The focus mark of a triangle marker: every pixel strictly inside its outline, so that the
+// pad's own erase clears it with the marker.
+void fillMarker(Canvas& dc, const XYPad& pad, uint32_t colour)
+{
+    const Point* m = pad.marker;
+    const int32_t ox = pad.left + pad.x, oy = pad.top + pad.y;
+    auto side = [](const Point& a, const Point& b, int32_t px, int32_t py) {
+        return (b.x - a.x) * (py - a.y) - (b.y - a.y) * (px - a.x);
+    };
+    const int32_t turn = side(m[0], m[1], m[2].x, m[2].y);
+    if (turn == 0)
+        return;
+    for (int32_t py = 0; py <= pad.marker[2].y; ++py) {
+        for (int32_t px = 0; px <= pad.marker[1].x; ++px) {
+            const int32_t a = side(m[0], m[1], px, py);
+            const int32_t b = side(m[1], m[2], px, py);
+            const int32_t c = side(m[2], m[0], px, py);
+            const bool inside = turn > 0 ? (a > 0 && b > 0 && c > 0) : (a < 0 && b < 0 && c < 0);
+            if (inside)
+                dc.setPixel(ox + px, oy + py, colour);
+        }
+    }
+}
+
+// The four strips of a frame around `target`, `width` thick and `width` away from it.
+void frameStrips(const Box& target, int32_t width, Box (&strips)[4])
+{
+    const Box outer = focusFrameOuter(target, width);
+    const Box hole{target.left - width, target.top - width, target.right + width,
+                   target.bottom + width};
+    strips[0] = Box{outer.left, outer.top, outer.right, hole.top};
+    strips[1] = Box{outer.left, hole.bottom, outer.right, outer.bottom};
+    strips[2] = Box{outer.left, hole.top, hole.left, hole.bottom};
+    strips[3] = Box{hole.right, hole.top, outer.right, hole.bottom};
+}
+
+// Draws the frame mark around `target` when `focused`, else paints its place with the face.
+void frameMark(Canvas& dc, const Box& target, const DialogView& view, bool focused)
+{
+    Box strips[4];
+    frameStrips(target, view.markWidth, strips);
+    for (const Box& strip : strips) {
+        if (focused)
+            dc.fill(strip, view.markColour);
+        else
+            dc.fillFace(strip);
+    }
+}
+
+// A ruler pad: the pad itself, its fill when focused and the typed value over its value text.
+void drawRuler(Canvas& dc, XYPad& pad, int32_t index, const DialogView& view)
+{
+    pad.draw(dc);
+    if (view.focus == index)
+        fillMarker(dc, pad, view.markColour);
+    typedCaption(dc, view, index, 0, pad.left - 12, pad.top - 12, 4);
+}
+
+void drawIfActive(Canvas& dc, XYPad& pad, int32_t index, int fullRedraw, const DialogView& view)
 {
     if (pad.grabbed == 1 || fullRedraw == 1)
-        pad.draw(dc);
+        drawRuler(dc, pad, index, view);
+}
+
+// The frame mark of a sprite pad, when it has the focus; its figure's fill clears it otherwise.
+void spriteMark(Canvas& dc, const XYPad& pad, int32_t index, const DialogView& view)
+{
+    if (view.focus != index)
+        return;
+    // The 8 x 8 sprite itself, so that the frame stays inside what the figure's fill covers.
+    const int32_t ox = pad.left + pad.x, oy = pad.top + pad.y;
+    frameMark(dc, Box{ox, oy, ox + pad.marker[1].x, oy + pad.marker[2].y}, view, true);
 }
 
 // The skew figure in the Stretch frame: a 50 x 50 square whose right edge drops by y - 25 and
 // whose bottom edge shifts right by x - 25, with both values as captions.
-void drawStretch(Canvas& dc, XYPad& pad, const Box& frame)
+void drawStretch(Canvas& dc, XYPad& pad, const Box& frame, const DialogView& view)
 {
     const int32_t L = frame.left, T = frame.top, x = pad.x, y = pad.y;
     const Point figure[5] = {{L, T}, {L + 50, T + y - 25}, {L + x + 25, T + y + 25},
@@ -44,13 +141,14 @@ void drawStretch(Canvas& dc, XYPad& pad, const Box& frame)
     fill(dc, L - 1, T - 31, frame.right - 2, frame.bottom - 2);
     fill(dc, L - 31, T - 1, frame.right - 2, frame.bottom - 2);
     dc.polyline(figure, 5);
-    caption(dc, L + x - 31, T + 44, "%0.2i ", x - 25);
-    caption(dc, L + 44, T + y - 31, "%0.2i ", y - 25);
+    captionOrTyped(dc, view, 4, 0, L + x - 31, T + 44, "%0.2i ", x - 25);
+    captionOrTyped(dc, view, 4, 1, L + 44, T + y - 31, "%0.2i ", y - 25);
     pad.draw(dc);
+    spriteMark(dc, pad, 4, view);
 }
 
 // The light direction in the G-Shading frame: a cross-hair through the marker's centre.
-void drawLight(Canvas& dc, XYPad& pad, const Box& frame)
+void drawLight(Canvas& dc, XYPad& pad, const Box& frame, const DialogView& view)
 {
     const int32_t L = frame.left, T = frame.top, x = pad.x, y = pad.y;
     fill(dc, L - 18, T - 14, L + 70, T + 60);
@@ -58,9 +156,32 @@ void drawLight(Canvas& dc, XYPad& pad, const Box& frame)
     const Point down[2] = {{L + x + 4, T}, {L + x + 4, T + 58}};
     dc.polyline(across, 2);
     dc.polyline(down, 2);
-    caption(dc, L + x + 8, T + y - 14, "%0.2i ", x - 25);
-    caption(dc, L + x - 18, T + y - 10, "%0.2i ", y - 25);
+    captionOrTyped(dc, view, 5, 0, L + x + 8, T + y - 14, "%0.2i ", x - 25);
+    captionOrTyped(dc, view, 5, 1, L + x - 18, T + y - 10, "%0.2i ", y - 25);
     pad.draw(dc);
+    spriteMark(dc, pad, 5, view);
+}
+
+// Pads 0 and 1 with their captions, moved to the first cell's corner, which the skew shifts.
+void drawCellSizePads(Canvas& dc, XYPad* const (&pads)[PadCount], const DialogRects& rects,
+                      const DialogView& view)
+{
+    XYPad& height = *pads[0];
+    XYPad& width = *pads[1];
+    const XYPad& stretch = *pads[4];
+    const Box& pf = rects.previewFrame;
+    height.erase(dc);
+    height.top = pf.top + 2 + negativePart(stretch.y - 25) * (width.x + 1) / 50;
+    width.erase(dc);
+    width.left = pf.left + 2 + clampNonNegative(25 - stretch.x) * (height.y + 1) / 50;
+    height.draw(dc);
+    width.draw(dc);
+    if (view.focus == 0)
+        fillMarker(dc, height, view.markColour);
+    if (view.focus == 1)
+        fillMarker(dc, width, view.markColour);
+    captionOrTyped(dc, view, 0, 1, pf.left - 22, height.top + height.y - 17, "%0.3i ", height.y);
+    captionOrTyped(dc, view, 1, 0, width.left + width.x + 16, pf.top - 22, "%0.3i ", width.x);
 }
 
 } // namespace
@@ -118,32 +239,92 @@ int createDialogControls(const DialogRects& rects, XYPad* (&pads)[PadCount],
 }
 
 void drawDialogControls(Canvas& dc, XYPad* const (&pads)[PadCount], TriStateButton& button,
-                        const DialogRects& rects, int fullRedraw)
+                        const DialogRects& rects, int fullRedraw, const DialogView& view)
 {
-    XYPad& height = *pads[0];
-    XYPad& width = *pads[1];
     XYPad& stretch = *pads[4];
-    const Box& pf = rects.previewFrame;
-
-    // The cell-size sliders sit at the corner of the first cell, which the skew shifts.
-    height.erase(dc);
-    height.top = pf.top + 2 + negativePart(stretch.y - 25) * (width.x + 1) / 50;
-    width.erase(dc);
-    width.left = pf.left + 2 + clampNonNegative(25 - stretch.x) * (height.y + 1) / 50;
-    height.draw(dc);
-    width.draw(dc);
-    caption(dc, pf.left - 22, height.top + height.y - 17, "%0.3i ", height.y);
-    caption(dc, width.left + width.x + 16, pf.top - 22, "%0.3i ", width.x);
+    drawCellSizePads(dc, pads, rects, view);
 
     button.draw(dc);
-    drawIfActive(dc, *pads[2], fullRedraw);
-    drawIfActive(dc, *pads[3], fullRedraw);
+    if (view.focus == ButtonStop)
+        frameMark(dc, focusFrameTarget(pads, button, rects, ButtonStop), view, true);
+    drawIfActive(dc, *pads[2], 2, fullRedraw, view);
+    drawIfActive(dc, *pads[3], 3, fullRedraw, view);
     if (stretch.grabbed == 1 || fullRedraw == 1)
-        drawStretch(dc, stretch, rects.stretchFrame);
+        drawStretch(dc, stretch, rects.stretchFrame, view);
     if (pads[5]->grabbed == 1 || fullRedraw == 1)
-        drawLight(dc, *pads[5], rects.shadingFrame);
-    drawIfActive(dc, *pads[6], fullRedraw);
-    drawIfActive(dc, *pads[7], fullRedraw);
+        drawLight(dc, *pads[5], rects.shadingFrame, view);
+    drawIfActive(dc, *pads[6], 6, fullRedraw, view);
+    drawIfActive(dc, *pads[7], 7, fullRedraw, view);
+    if (fullRedraw == 1 && (view.focus == SwatchStop || view.focus == DoubleStop))
+        frameMark(dc, focusFrameTarget(pads, button, rects, view.focus), view, true);
+}
+
+void drawStop(Canvas& dc, XYPad* const (&pads)[PadCount], TriStateButton& button,
+              const DialogRects& rects, const DialogView& view, int32_t stop)
+{
+    switch (stop) {
+    case 0:
+    case 1:
+        drawCellSizePads(dc, pads, rects, view);
+        break;
+    case 2:
+    case 3:
+    case 6:
+    case 7:
+        pads[stop]->erase(dc);
+        drawRuler(dc, *pads[stop], stop, view);
+        break;
+    case 4:
+        drawStretch(dc, *pads[4], rects.stretchFrame, view);
+        break;
+    case 5:
+        drawLight(dc, *pads[5], rects.shadingFrame, view);
+        break;
+    case ButtonStop:
+        button.draw(dc);
+        frameMark(dc, focusFrameTarget(pads, button, rects, stop), view, view.focus == stop);
+        break;
+    case SwatchStop:
+    case DoubleStop:
+        frameMark(dc, focusFrameTarget(pads, button, rects, stop), view, view.focus == stop);
+        break;
+    default:
+        break;
+    }
+}
+
+Box focusFrameTarget(XYPad* const (&pads)[PadCount], const TriStateButton& button,
+                     const DialogRects& rects, int32_t stop)
+{
+    switch (stop) {
+    case 4:
+    case 5: {
+        const XYPad& pad = *pads[stop];
+        const int32_t ox = pad.left + pad.x, oy = pad.top + pad.y;
+        return Box{ox, oy, ox + pad.marker[1].x, oy + pad.marker[2].y};
+    }
+    case ButtonStop:
+        return Box{button.x, button.y, button.x + button.width, button.y + button.height};
+    case SwatchStop:
+        return rects.swatchRect;
+    case DoubleStop:
+        return rects.doubleBox;
+    default:
+        return Box{0, 0, 0, 0};
+    }
+}
+
+Box focusFrameOuter(const Box& target, int32_t width)
+{
+    return Box{target.left - 2 * width, target.top - 2 * width, target.right + 2 * width,
+               target.bottom + 2 * width};
+}
+
+int32_t focusMarkWidth(int32_t dpi)
+{
+    if (dpi < 144)
+        return 1;
+    return 2 + (dpi - 144) / 96;
 }
 
 bool mouseInRect(uint32_t position, const Box& rect)

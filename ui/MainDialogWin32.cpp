@@ -16,6 +16,7 @@
 #include "params/PresetListWin32.h"
 #include "params/PresetStore.h"
 #include "params/SamplePresets.h"
+#include "ui/DialogKeysWin32.h"
 #include "ui/HomePageLink.h"
 
 namespace oryn {
@@ -28,6 +29,7 @@ int32_t stretchDoubleShown = 0;
 int32_t currentSelection = 0;
 int32_t previousSelection = 0;
 int32_t linkHover = 0;
+int32_t paintActive = 0;
 DialogRects dialogRects = {};
 HFONT linkFont = nullptr;
 HCURSOR arrowCursor = nullptr;
@@ -44,6 +46,7 @@ namespace {
 
 const char HomePage[] = ORYN_HOME_PAGE;
 const char TransferText[] = "DATA TRANSFER... PLEASE WAIT";
+const char SaveFailedText[] = "Unable to save User Preset";
 const char BrowserKey[] = "Software\\CLASSES\\http\\shell\\open\\command";
 constexpr COLORREF LinkColour = 0x00FF0000; // pure blue
 
@@ -77,7 +80,7 @@ void fillPreviewHeader()
 // What a dialog needs before its first paint. The fonts, cursors and the strip are made once per
 // loaded module; everything that belongs to one run starts again from its load-time value, so a
 // host that keeps the module loaded gets the same dialog every time.
-void startDialog(LPARAM parameter)
+void startDialog(HWND dialog, LPARAM parameter)
 {
     dialogContext = reinterpret_cast<ParamContext*>(parameter);
     if (buttonBitmap == nullptr)
@@ -101,14 +104,32 @@ void startDialog(LPARAM parameter)
     stretchDoubleShown = 0;
     currentSelection = 0;
     previousSelection = 0;
+    paintActive = 0;
     std::memset(&previewBuffers, 0, sizeof previewBuffers);
+    createFocusStops(dialog);
+}
+
+// Puts what has been drawn so far on the screen now, before a long wait in which the dialog
+// processes no messages. Some window systems (Wine's among them) copy a window's drawing to the
+// screen only when the thread looks for messages and finds none; this looks for one that is never
+// sent, which leaves the queue as it is.
+void presentNow(HWND dialog)
+{
+    GdiFlush();
+    MSG none;
+    PeekMessageA(&none, dialog, WM_APP + 0x3FFF, WM_APP + 0x3FFF, PM_NOREMOVE);
 }
 
 // First paint: shows the transfer message, obtains and reduces the image, places the controls
 // and applies the starting preset. Returns 0, or 1 after ending the dialog with dialogResult set.
 int firstPaint(HWND dialog)
 {
+    // The frame, the controls and the message are on the screen before the host transfers the
+    // image, which can take a while: the dialog is not blank meanwhile. The dialog's own part of
+    // this update comes back here as a nested paint, which only erases and validates.
+    RedrawWindow(dialog, nullptr, nullptr, RDW_ERASENOW | RDW_UPDATENOW | RDW_ALLCHILDREN);
     TextOutA(controlDc, 50, 50, TransferText, 28);
+    presentNow(dialog);
     FilterRecord* record = dialogContext->record;
     int16_t transfer = previewTransfer(record, planesUsed, imageScale, previewBuffers, previewImageArea);
     if (transfer != noErr) {
@@ -134,7 +155,9 @@ int firstPaint(HWND dialog)
     dialogRects.previewFrame = controlClientRect(dialog, IDC_PREVIEW_FRAME);
     dialogRects.stretchFrame = controlClientRect(dialog, IDC_STRETCH_FRAME);
     dialogRects.shadingFrame = controlClientRect(dialog, IDC_SHADING_FRAME);
+    dialogRects.doubleBox = controlClientRect(dialog, IDC_STRETCH_DOUBLE);
     adjustFrames(dialogRects);
+    setFocusLook(controlDc);
 
     if (previewDc == nullptr || previewBitmap == nullptr || buttonDc == nullptr ||
         buttonBitmap == nullptr || createDialogControls(dialogRects, pads, button) != 0) {
@@ -149,8 +172,13 @@ int firstPaint(HWND dialog)
     antialiasShown = 1;
 
     fillPresetList(dialog, IDC_PRESET_LIST, 0);
-    LRESULT found = SendDlgItemMessageA(dialog, IDC_PRESET_LIST, CB_SELECTSTRING, 0,
+    // The last-used record itself; a user preset whose name merely begins with "Last Used" is
+    // taken only when there is no such record.
+    LRESULT found = SendDlgItemMessageA(dialog, IDC_PRESET_LIST, CB_FINDSTRINGEXACT, WPARAM(-1),
                                         reinterpret_cast<LPARAM>(">Last Used"));
+    if (found == CB_ERR)
+        found = SendDlgItemMessageA(dialog, IDC_PRESET_LIST, CB_SELECTSTRING, 0,
+                                    reinterpret_cast<LPARAM>(">Last Used"));
     if (found == CB_ERR) {
         currentSelection = presetList.userPresetCount + 2; // "Orystone"
         pads[6]->x = 30;
@@ -190,12 +218,34 @@ void drawLink()
     SetTextColor(controlDc, previous);
 }
 
+// A paint that arrives while a paint runs: a host whose progressProc dispatches messages hands
+// it over from inside the render. It must not render inside the running render, or the screen
+// would end on the older, outer render. The window is erased and validated here (the system
+// would otherwise send the paint again and again), and the running paint renders once more and
+// redraws every control, so that what it shows last is a completed render of the current values.
+void nestedPaint(HWND dialog)
+{
+    PAINTSTRUCT ps;
+    BeginPaint(dialog, &ps);
+    EndPaint(dialog, &ps);
+    if (controlsReady == 0)
+        return; // the first paint draws everything after its set-up anyway
+    fullRedraw = 1;
+    restartCount = restartCount < 1 ? 2 : restartCount + 1;
+}
+
 void paint(HWND dialog)
 {
+    if (paintActive != 0) {
+        nestedPaint(dialog);
+        return;
+    }
+    paintActive = 1;
     acquireControlDc();
     if (controlsReady == 0 && firstPaint(dialog) != 0) {
         releaseControlDc();
         ValidateRect(dialog, nullptr);
+        paintActive = 0;
         return;
     }
     PAINTSTRUCT ps;
@@ -205,7 +255,7 @@ void paint(HWND dialog)
     for (;;) {
         acquireControlDc();
         Win32Canvas canvas(controlDc, buttonDc);
-        drawDialogControls(canvas, pads, *button, dialogRects, fullRedraw);
+        drawDialogControls(canvas, pads, *button, dialogRects, fullRedraw, dialogView);
         fullRedraw = 0;
         releaseControlDc();
         const ControlState controls = dialogControlState();
@@ -221,6 +271,7 @@ void paint(HWND dialog)
     EndPaint(dialog, &ps);
     releaseControlDc();
     restartCount = 0;
+    paintActive = 0;
 }
 
 void launchHomePage()
@@ -271,13 +322,20 @@ void presetSelection(HWND dialog)
         if (deleteRequested == 0) {
             copyName(presetList.currentPresetName, textBuffer, PresetNameLength);
             packParams(*dialogContext->block, dialogControlState(), 0);
-            writeValue(textBuffer, dialogContext->block, ParamBlockSize);
+            const long written = writeValue(textBuffer, dialogContext->block, ParamBlockSize);
             fillPresetList(dialog, IDC_PRESET_LIST, 0);
             decorateName(presetList.currentPresetName, CurrentNameSize);
-            LRESULT found = SendDlgItemMessageA(dialog, IDC_PRESET_LIST, CB_SELECTSTRING, 0,
-                                                reinterpret_cast<LPARAM>(presetList.currentPresetName));
+            // The saved preset's own entry: a prefix search would stop at a longer name that
+            // begins with this one.
+            LRESULT found =
+                SendDlgItemMessageA(dialog, IDC_PRESET_LIST, CB_FINDSTRINGEXACT, WPARAM(-1),
+                                    reinterpret_cast<LPARAM>(presetList.currentPresetName));
             if (found != CB_ERR)
                 currentSelection = static_cast<int32_t>(found);
+            // The list never rests on an empty selection; a save that failed says so.
+            SendDlgItemMessageA(dialog, IDC_PRESET_LIST, CB_SETCURSEL, currentSelection, 0);
+            if (written != ERROR_SUCCESS || found == CB_ERR)
+                MessageBoxA(dialog, SaveFailedText, "ERROR", MB_ICONHAND | MB_OK);
             return;
         }
         uint8_t unused[1];
@@ -309,8 +367,9 @@ void readCheckBox(HWND dialog, int id, int32_t& state, int32_t& shown)
 
 void command(HWND dialog, WPARAM wParam)
 {
-    // Nothing acts before the first paint has obtained the image and made the controls.
-    if (controlsReady == 0)
+    // Nothing acts before the first paint has obtained the image and made the controls, nor while
+    // the background popup or the host's colour picker is open over the dialog.
+    if (controlsReady == 0 || backgroundChoiceOpen())
         return;
     switch (LOWORD(wParam)) {
     case IDC_APPLY:
@@ -341,6 +400,13 @@ void command(HWND dialog, WPARAM wParam)
 
 } // namespace
 
+void noteControlChange(HWND dialog)
+{
+    if (restartCount == 0)
+        postRepaint(dialog);
+    ++restartCount;
+}
+
 int errorBox(HINSTANCE instance, int id, HWND owner, UINT style)
 {
     char text[PresetStringSize];
@@ -352,12 +418,10 @@ int errorBox(HINSTANCE instance, int id, HWND owner, UINT style)
 INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     dialogWindow = dialog;
-    if (controlsReady != 0 &&
-        dispatchControlMouse(message, static_cast<uint32_t>(wParam), static_cast<uint32_t>(lParam)) != 0) {
-        if (restartCount == 0)
-            postRepaint(dialog);
-        ++restartCount;
-    }
+    if (controlsReady != 0 && !backgroundChoiceOpen() &&
+        dispatchControlMouse(message, static_cast<uint32_t>(wParam),
+                             static_cast<uint32_t>(lParam)) != 0)
+        noteControlChange(dialog);
     if (stretchDouble != stretchDoubleShown && controlsReady != 0) {
         stretchDoubleShown = stretchDouble;
         CheckDlgButton(dialog, IDC_STRETCH_DOUBLE, stretchDouble ? BST_CHECKED : BST_UNCHECKED);
@@ -366,8 +430,14 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     const uint32_t position = static_cast<uint32_t>(lParam);
     switch (LOWORD(message)) {
     case WM_INITDIALOG:
-        startDialog(lParam);
-        return TRUE;
+        startDialog(dialog, lParam);
+        // Apply has the focus first, as the first tab stop had before the dialog's own controls
+        // took part in the tab order: Return applies, Tab goes on to the cell width.
+        SetFocus(GetDlgItem(dialog, IDC_APPLY));
+        return FALSE;
+    case WM_NCDESTROY:
+        releaseFocusStops();
+        return FALSE;
     case WM_PAINT:
         if (dialogContext == nullptr)
             return FALSE;
@@ -376,6 +446,12 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_COMMAND:
         command(dialog, wParam);
         return TRUE;
+    case WM_CAPTURECHANGED:
+        // Another window took the mouse while a marker was held: the drag ends here, since its
+        // button-up will not come to the dialog.
+        if (reinterpret_cast<HWND>(lParam) != dialog)
+            releaseControlGrabs();
+        return FALSE;
     case WM_SETCURSOR:
         // Keeps the hand over the link between mouse moves instead of the class cursor.
         if (linkHover != 0 && LOWORD(lParam) == HTCLIENT) {

@@ -22,6 +22,7 @@ extern int32_t stretchDoubleShown;   // the "x2" state last sent to or read from
 extern int32_t currentSelection;     // preset list entry now
 extern int32_t previousSelection;    // preset list entry before the last change
 extern int32_t linkHover;            // 1 while the mouse was last seen over the link
+extern int32_t paintActive;          // 1 while a paint runs (its renders included)
 extern DialogRects dialogRects;      // the client rectangles the layout uses
 extern HFONT linkFont;               // the dialog font, underlined
 extern HCURSOR arrowCursor;          // the system arrow
@@ -33,6 +34,10 @@ extern PreviewArea previewImageArea;  // the part of the buffers that holds imag
 extern BITMAPINFO previewHeader;      // 300 x 300, 24 bits, top row first
 extern HBITMAP previewBitmap;         // the screen copy of the preview
 extern HDC previewDc;                 // memory context holding previewBitmap
+
+// A control changed outside a preview render: the first change since the last completed paint
+// posts a paint, every change owes the paint loop one more render.
+void noteControlChange(HWND dialog);
 
 // The dialog procedure of "SAMPLES".
 INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

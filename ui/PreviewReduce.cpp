@@ -44,6 +44,15 @@ void reducePlane(float scale, const uint8_t* src, uint8_t* scratch, int32_t srcR
                  int32_t srcStride, uint8_t* dst, int32_t dstStride, int32_t width, int32_t height,
                  int32_t dstWidth, int32_t dstHeight, int32_t srcOffset, int32_t dstOffset)
 {
+    reducePlane(scale, src, scratch, srcRowBytes, srcStride, dst, dstStride, width, height,
+                dstWidth, dstHeight, srcOffset, dstOffset, srcRowBytes);
+}
+
+void reducePlane(float scale, const uint8_t* src, uint8_t* scratch, int32_t srcRowBytes,
+                 int32_t srcStride, uint8_t* dst, int32_t dstStride, int32_t width, int32_t height,
+                 int32_t dstWidth, int32_t dstHeight, int32_t srcOffset, int32_t dstOffset,
+                 int32_t scratchRowBytes)
+{
     (void)dstHeight;
     // Below 1 (or NaN) a source pixel would have to feed several output values, which the passes
     // do not do: the counts below would then run past the values written.
@@ -51,10 +60,10 @@ void reducePlane(float scale, const uint8_t* src, uint8_t* scratch, int32_t srcR
         return;
     const double s = scale;
 
-    // Horizontal pass: every source row into `outWidth` scratch values at the source's row pitch.
+    // Horizontal pass: every source row into `outWidth` scratch values at the scratch pitch.
     for (int32_t r = 0; r < height; ++r) {
         const uint8_t* row = src + srcOffset + static_cast<ptrdiff_t>(r) * srcRowBytes;
-        uint8_t* out = scratch + static_cast<ptrdiff_t>(r) * srcRowBytes;
+        uint8_t* out = scratch + static_cast<ptrdiff_t>(r) * scratchRowBytes;
         double acc = 0.0;
         int32_t i = 0;
         for (int32_t j = 0; j < width; ++j) {
@@ -85,7 +94,7 @@ void reducePlane(float scale, const uint8_t* src, uint8_t* scratch, int32_t srcR
         for (int32_t j = 0; i < outHeight && j < height; ++j) {
             double edge = (i + 1) * s;
             float w = edgeWeight(edge, j);
-            double v = scratch[static_cast<ptrdiff_t>(j) * srcRowBytes + c];
+            double v = scratch[static_cast<ptrdiff_t>(j) * scratchRowBytes + c];
             acc += v * w;
             if (edge <= j + 1) {
                 out[i * dstRowBytes] = averageOf(acc, s);

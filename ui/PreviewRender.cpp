@@ -64,15 +64,16 @@ int16_t previewTransfer(FilterRecord* record, int32_t planesUsed, float imageSca
     if (columns <= 0 || rows <= 0)
         return noErr;
 
-    // outData is the scratch area, at the pitch of the plane being reduced: it must hold as many
-    // bytes per row as that plane's rows, and the rows must hold their pixels. Hosts hand over
-    // unpadded rows of equal length; anything smaller is refused rather than overrun.
+    // outData is the scratch area, at its own row pitch: scratch row r takes at most `columns`
+    // bytes at the start of the image's row r, so only the image's own pixels are written, never
+    // the padding a host may leave between rows. The final render writes every one of those
+    // pixels again. Rows too short for their pixels are refused rather than overrun.
     const int32_t inRowBytes = record->inRowBytes;
     const int32_t maskRowBytes = record->maskRowBytes;
     const int32_t outRowBytes = record->outRowBytes;
-    if (inRowBytes < columns * planes || outRowBytes < inRowBytes)
+    if (inRowBytes < columns * planes || outRowBytes < columns * planes)
         return memFullErr;
-    if (record->haveMask && (maskRowBytes < columns || outRowBytes < maskRowBytes))
+    if (record->haveMask && maskRowBytes < columns)
         return memFullErr;
 
     const uint8_t* in = static_cast<const uint8_t*>(record->inData);
@@ -81,21 +82,21 @@ int16_t previewTransfer(FilterRecord* record, int32_t planesUsed, float imageSca
         // Host planes red, green, blue land in bytes 2, 1, 0: the screen bitmap's order.
         for (int32_t k = 0; k < 3; ++k)
             reducePlane(imageScale, in, scratch, inRowBytes, planes, buffers.previewSource, 3,
-                        columns, rows, PreviewSize, PreviewSize, 2 - k, k);
+                        columns, rows, PreviewSize, PreviewSize, 2 - k, k, outRowBytes);
     } else {
         // One or two planes (an unusual host: only RGB is offered) are shown as grey from the
         // first plane, so that nothing is read beyond a pixel.
         for (int32_t k = 0; k < 3; ++k)
             reducePlane(imageScale, in, scratch, inRowBytes, planes, buffers.previewSource, 3,
-                        columns, rows, PreviewSize, PreviewSize, 0, k);
+                        columns, rows, PreviewSize, PreviewSize, 0, k, outRowBytes);
     }
     if (planes == 4)
         reducePlane(imageScale, in, scratch, inRowBytes, planes, buffers.previewAlpha, 1, columns,
-                    rows, PreviewSize, PreviewSize, 3, 0);
+                    rows, PreviewSize, PreviewSize, 3, 0, outRowBytes);
     if (record->haveMask)
         reducePlane(imageScale, static_cast<const uint8_t*>(record->maskData), scratch,
                     maskRowBytes, 1, buffers.previewMask, 1, columns, rows, PreviewSize,
-                    PreviewSize, 0, 0);
+                    PreviewSize, 0, 0, outRowBytes);
     return noErr;
 }
 

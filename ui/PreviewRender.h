@@ -32,7 +32,9 @@ struct PreviewBuffers {
 };
 
 // Requests the whole image (planesUsed planes and the mask) and reduces it by imageScale into the
-// buffers, using the host's outData as scratch. Returns noErr, or the request's error code.
+// buffers, using the image's own pixels of the host's outData as scratch (never the padding
+// between its rows). Returns noErr, the request's error code, or memFullErr for rows too short
+// for their pixels.
 int16_t previewTransfer(FilterRecord* record, int32_t planesUsed, float imageScale,
                         PreviewBuffers& buffers, PreviewArea& area);
 

@@ -203,7 +203,7 @@ TEST_F(PresetStoreTest, NamesAreTrimmedCutAndComparedWithoutCase)
     ok({"presets", "save", "Alpha", "--bevel", "1"});
     ok({"presets", "save", "Beta   ", "--bevel", "2"});
     ok({"presets", "save", ">Gamma", "--bevel", "3"});
-    ok({"presets", "save", " Lead>", "--bevel", "4"}); // only a leading ">" and trailing blanks go
+    ok({"presets", "save", " Lead>", "--bevel", "4"}); // a leading ">" and the blanks at both ends go
 
     // A longer name keeps its first 19 characters, with a warning.
     const ToolRun longer = tool({"presets", "save", "ABCDEFGHIJKLMNOPQRSTUVWXY", "--bevel", "5"});
@@ -213,7 +213,7 @@ TEST_F(PresetStoreTest, NamesAreTrimmedCutAndComparedWithoutCase)
 
     // Overwriting in another case keeps the place and the first spelling.
     ok({"presets", "save", "ALPHA", "--bevel", "9"});
-    EXPECT_EQ(list(), users({"Alpha", "Beta", "Gamma", " Lead>", "ABCDEFGHIJKLMNOPQRS"}) + Samples);
+    EXPECT_EQ(list(), users({"Alpha", "Beta", "Gamma", "Lead>", "ABCDEFGHIJKLMNOPQRS"}) + Samples);
     EXPECT_EQ(exported("alpha")[4], 9); // padX[2], the bevel
 
     // Names that are empty once trimmed are refused, and nothing is stored.
@@ -230,7 +230,7 @@ TEST_F(PresetStoreTest, NamesAreTrimmedCutAndComparedWithoutCase)
     // A deleted name saved again goes to the end, as a new registry value would.
     ok({"presets", "delete", "beta"});
     ok({"presets", "save", "Beta"});
-    EXPECT_EQ(list(), users({"Alpha", "Gamma", " Lead>", "ABCDEFGHIJKLMNOPQRS", "Beta"}) + Samples);
+    EXPECT_EQ(list(), users({"Alpha", "Gamma", "Lead>", "ABCDEFGHIJKLMNOPQRS", "Beta"}) + Samples);
 }
 
 TEST_F(PresetStoreTest, ListShowsTwentyUserPresetsAndCountsTheRest)

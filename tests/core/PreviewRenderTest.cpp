@@ -139,6 +139,60 @@ TEST(PreviewRenderTest, OneAndTwoPlanesShowTheFirstAsGrey)
     }
 }
 
+// Issue 14: a host whose rows are padded (row bytes above width x planes) keeps its padding; the
+// transfer writes only the image's own pixels of outData, also when it reduces a mask whose rows
+// are shorter than the image's, and reduces exactly as from unpadded rows.
+struct PaddedHost : PatternHost {
+    static constexpr int32_t Padding = 3;
+    static constexpr uint8_t Canary = 0xCD;
+    std::vector<uint8_t> paddedIn, paddedOut;
+
+    PaddedHost(int32_t columns, int32_t rows) : PatternHost(columns, rows, 3, true)
+    {
+        const int32_t pitch = columns * 3 + Padding;
+        paddedIn.assign(size_t(pitch) * size_t(rows), Canary);
+        paddedOut.assign(paddedIn.size(), Canary);
+        for (int32_t y = 0; y < rows; ++y)
+            std::memcpy(&paddedIn[size_t(y) * pitch], &in[size_t(y) * columns * 3],
+                        size_t(columns) * 3);
+        record.advanceState = [] {
+            FakeHost::advance();
+            auto& h = static_cast<PaddedHost&>(*FakeHost::active);
+            h.record.inData = h.paddedIn.data();
+            h.record.outData = h.paddedOut.data();
+            h.record.inRowBytes = h.record.outRowBytes = h.columns * 3 + Padding;
+            return OSErr(noErr);
+        };
+    }
+
+    size_t paddingWritten() const
+    {
+        const int32_t pitch = columns * 3 + Padding;
+        size_t changed = 0;
+        for (int32_t y = 0; y < rows; ++y)
+            for (int32_t i = 0; i < Padding; ++i)
+                changed += paddedOut[size_t(y) * pitch + size_t(columns) * 3 + i] != Canary;
+        return changed;
+    }
+};
+
+TEST(PreviewRenderTest, TransferLeavesTheHostsRowPaddingAlone)
+{
+    for (const auto& size : {std::pair<int32_t, int32_t>{301, 301}, {640, 427}, {120, 90}}) {
+        PaddedHost padded(size.first, size.second);
+        auto fromPadded = zeroBuffers();
+        PreviewArea area{};
+        const float scale = computeImageScale(size.first, size.second);
+        ASSERT_EQ(previewTransfer(&padded.record, 3, scale, *fromPadded, area), noErr);
+        EXPECT_EQ(padded.paddingWritten(), 0u) << size.first << " x " << size.second;
+
+        PatternHost plain(size.first, size.second, 3, true);
+        auto fromPlain = zeroBuffers();
+        ASSERT_EQ(previewTransfer(&plain.record, 3, scale, *fromPlain, area), noErr);
+        EXPECT_EQ(std::memcmp(fromPadded.get(), fromPlain.get(), sizeof(PreviewBuffers)), 0);
+    }
+}
+
 TEST(PreviewRenderTest, TransferFailuresLeaveTheBuffers)
 {
     {

@@ -1,6 +1,7 @@
 // The G-Shading button: its hit square, the state cycle, the messages it ignores, and its picture.
 #include <gtest/gtest.h>
 
+#include "controls/PadKeys.h"
 #include "controls/RasterCanvas.h"
 #include "controls/TriStateButton.h"
 
@@ -92,6 +93,27 @@ TEST(TriStateButtonTest, StateThreeShowsAPlainFaceAndTheNextClickGivesZero)
             ASSERT_EQ(dc.pixel(20 + x, 10 + y), x == 0 || y == 0 ? Grey : Face) << x << "," << y;
     EXPECT_EQ(dc.pixel(38, 11), 0x123456u);
     EXPECT_EQ(button.handleMouse(0x201, 1, at(21, 11)), 1);
+    EXPECT_EQ(button.state, 0);
+}
+
+TEST(TriStateButtonTest, SpaceAndReturnAdvanceAsAClickDoes)
+{
+    struct Case {
+        uint32_t key;
+        int32_t result;
+    } const cases[] = {{KeySpace, 1},  {KeyReturn, 1}, {KeyEscape, 0}, {KeyLeft, 0},
+                       {KeyDelete, 0}, {'1', 0},       {KeyDown, 0}};
+    for (const Case& c : cases) {
+        TriStateButton button(40, 30, 18, 18);
+        EXPECT_EQ(button.handleKey(c.key), c.result) << c.key;
+        EXPECT_EQ(button.state, c.result) << c.key;
+    }
+    TriStateButton button(40, 30, 18, 18);
+    for (int expected : {1, 2, 0, 1})
+        EXPECT_EQ((button.handleKey(KeySpace), button.state), expected);
+    // A stored state without a picture goes to 0 as with a click.
+    button.state = 3;
+    EXPECT_EQ(button.handleKey(KeyReturn), 1);
     EXPECT_EQ(button.state, 0);
 }
 

@@ -148,6 +148,41 @@ TEST(XYPadTest, ButtonUpAnywhereReleasesWithoutCapture)
     EXPECT_EQ(pad.grabbed, 0);
 }
 
+// Issue 14: a hold whose button-up never arrived (the button was released outside the dialog)
+// must not let a later press elsewhere drag the pad: a press that misses the marker ends it.
+TEST(XYPadTest, APressThatMissesTheMarkerEndsAStaleHold)
+{
+    RasterCanvas dc(400, 200, Face);
+    XYPad pad = cellWidthPad();
+    pad.x = 35;
+    ASSERT_EQ(pad.handleMouse(dc, Down, 1, at(140, 65)), 0);
+    ASSERT_EQ(pad.grabbed, 1);
+    // No button-up: a press far from the marker, then a drag.
+    EXPECT_EQ(pad.handleMouse(dc, Down, 1, at(300, 150)), 0);
+    EXPECT_EQ(pad.grabbed, 0);
+    EXPECT_EQ(pad.handleMouse(dc, Move, 1, at(390, 150)), 0);
+    EXPECT_EQ(pad.x, 35);
+}
+
+// Under the dialog's mouse capture the pointer can be left of or above the client area; its
+// coordinates arrive as negative 16-bit values and clamp to the near end, not the far one.
+TEST(XYPadTest, CapturedMovesLeftOfTheClientAreaClampToTheStart)
+{
+    RasterCanvas dc(400, 200, Face);
+    XYPad pad = cellWidthPad();
+    pad.x = 35;
+    ASSERT_EQ(pad.handleMouse(dc, Down, 1, at(140, 65)), 0);
+    const uint32_t leftOfClient = uint32_t(uint16_t(int16_t(-40))) | uint32_t(65) << 16;
+    EXPECT_EQ(pad.handleMouse(dc, Move, 1, leftOfClient), 1);
+    EXPECT_EQ(pad.x, 0);
+    XYPad height = cellHeightPad();
+    height.y = 50;
+    ASSERT_EQ(height.handleMouse(dc, Down, 1, at(105, 115)), 0);
+    const uint32_t aboveClient = uint32_t(105) | uint32_t(uint16_t(int16_t(-20))) << 16;
+    EXPECT_EQ(height.handleMouse(dc, Move, 1, aboveClient), 1);
+    EXPECT_EQ(height.y, 0);
+}
+
 TEST(XYPadTest, DoubleClickResetsByLook)
 {
     struct Case {

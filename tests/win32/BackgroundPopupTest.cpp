@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <thread>
@@ -220,25 +221,50 @@ TEST_F(BackgroundPopupTest, ThreePlanesShowAnXAndTheGapAboveARowSelectsIt)
     EXPECT_TRUE(HostPicker::requests.empty());
 }
 
-TEST_F(BackgroundPopupTest, KeyboardCannotCloseItAndTransparentNeedsFourPlanes)
+// Issue 14: keys pressed in the popup never act on the dialog under it. Escape closes the popup
+// without a change; Enter, Alt+F4 and the close command leave it open.
+TEST_F(BackgroundPopupTest, EscapeClosesItUnchanged)
+{
+    planesUsed = 4;
+    currentMode = Background;
+    resolvedColor = 0x11111111;
+    Opening o = open([&](HWND, Opening&) { test::pressKey(VK_ESCAPE); });
+    ASSERT_TRUE(o.appeared);
+    EXPECT_TRUE(o.closed); // by the key, not by the helper's right click after 30 s
+    EXPECT_EQ(popupResult, PopupDismissed);
+    EXPECT_EQ(currentMode, Background);
+    EXPECT_EQ(resolvedColor, 0x11111111u);
+    EXPECT_FALSE(o.paintPosted);
+}
+
+TEST_F(BackgroundPopupTest, OtherKeysCannotCloseItAndTransparentNeedsFourPlanes)
 {
     planesUsed = 4;
     currentMode = Background;
     bool openAfterKeys = false;
-    Opening o = open([&](HWND popup, Opening& seen) {
-        test::pressKey(VK_ESCAPE);
+    Opening o = open([&](HWND popup, Opening&) {
+        // Without a selected row Return takes nothing.
         test::pressKey(VK_RETURN);
         test::pressKey(VK_F4, VK_MENU);
-        PostMessageA(popup, WM_KEYDOWN, VK_ESCAPE, 0);
         PostMessageA(popup, WM_SYSCOMMAND, SC_CLOSE, 0);
         PostMessageA(popup, WM_CLOSE, 0, 0);
         Sleep(300);
         openAfterKeys = IsWindow(popup) && IsWindowVisible(popup);
+        test::pressKey(VK_ESCAPE);
+    });
+    ASSERT_TRUE(o.appeared);
+    EXPECT_TRUE(openAfterKeys);
+    EXPECT_TRUE(o.closed);
+    EXPECT_EQ(popupResult, PopupDismissed);
+    EXPECT_EQ(currentMode, Background);
+    EXPECT_EQ(o.changed, 0);
+    EXPECT_FALSE(o.paintPosted);
+
+    o = open([&](HWND popup, Opening& seen) {
         const Box& r3 = seen.rows[3];
         clickClient(popup, (r3.left + r3.right) / 2, (r3.top + r3.bottom) / 2);
     });
     ASSERT_TRUE(o.appeared);
-    EXPECT_TRUE(openAfterKeys);
     test::saveShot(o.client, "popup-4-planes");
     // The checkerboard, aligned to the popup's client origin.
     expectSwatch(o.client, o.rows[3], TransparentColor, "transparent");
@@ -335,6 +361,108 @@ TEST_F(BackgroundPopupTest, PickerRowAsksTheHostAndKeepsTheMarker)
     EXPECT_EQ(pickerColor, 0x7F208040u);
     EXPECT_EQ(currentMode, Foreground);
     EXPECT_EQ(resolvedColor, 0x11111111u);
+    EXPECT_FALSE(o.paintPosted);
+}
+
+// The label of `row` shows the highlight colours in a capture of the popup's client area.
+bool labelHighlighted(const Pixels& client, const Box& row)
+{
+    const uint32_t highlight = GetSysColor(COLOR_HIGHLIGHT);
+    int found = 0;
+    for (int32_t y = row.top; y < row.bottom; ++y)
+        for (int32_t x = 0; x < row.left; ++x)
+            found += client.at(x, y) == highlight ? 1 : 0;
+    return found > 20;
+}
+
+// The arrows move a selection over the rows (the first one selects the current background),
+// Return takes it; on a three-plane image Transparent cannot be selected.
+TEST_F(BackgroundPopupTest, ArrowsSelectARowAndReturnTakesIt)
+{
+    planesUsed = 4;
+    currentMode = Foreground;
+    Pixels selected;
+    Opening o = open([&](HWND popup, Opening& seen) {
+        for (WORD key : {VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN})
+            test::pressKey(key);
+        // The selected label is drawn in the highlight colours before Return is pressed.
+        for (int i = 0; i < 300; ++i) {
+            Sleep(10);
+            RECT client;
+            GetClientRect(popup, &client);
+            selected = test::capture(popup, Box{0, 0, client.right, client.bottom});
+            if (labelHighlighted(selected, seen.rows[3]))
+                break;
+        }
+        test::pressKey(VK_RETURN);
+    });
+    EXPECT_TRUE(o.closed);
+    test::saveShot(selected, "popup-keyboard-transparent");
+    EXPECT_TRUE(labelHighlighted(selected, o.rows[3]));
+    EXPECT_FALSE(labelHighlighted(selected, o.rows[2]));
+    EXPECT_FALSE(labelHighlighted(o.client, o.rows[0])); // opened with the mouse: none selected
+    EXPECT_EQ(popupResult, Transparent);
+    EXPECT_EQ(currentMode, Transparent);
+    EXPECT_EQ(resolvedColor, TransparentColor);
+    EXPECT_TRUE(o.paintPosted);
+
+    planesUsed = 3;
+    currentMode = Background;
+    resolvedColor = 0x11111111u;
+    o = open([&](HWND, Opening&) {
+        for (WORD key : {VK_END, VK_DOWN, VK_UP, VK_UP, VK_UP, VK_DOWN})
+            test::pressKey(key);
+        test::pressKey(VK_RETURN);
+    });
+    EXPECT_TRUE(o.closed);
+    EXPECT_EQ(popupResult, Background);
+    EXPECT_EQ(o.changed, 0);
+    EXPECT_FALSE(o.paintPosted);
+    EXPECT_TRUE(HostPicker::requests.empty());
+
+    o = open([&](HWND, Opening&) {
+        for (WORD key : {VK_END, VK_UP, VK_UP, VK_HOME})
+            test::pressKey(key);
+        test::pressKey(VK_RETURN);
+    });
+    EXPECT_EQ(popupResult, Foreground);
+    EXPECT_EQ(currentMode, Foreground);
+    EXPECT_EQ(resolvedColor, hostColorWord(record.foreColor));
+    EXPECT_TRUE(o.paintPosted);
+}
+
+// Opened from the keyboard: over the anchor (the swatch) wherever the pointer is, with the
+// current background selected, so Return at once changes nothing.
+TEST_F(BackgroundPopupTest, OpenedFromTheKeyboardItSelectsTheCurrentRowOverTheSwatch)
+{
+    planesUsed = 4;
+    currentMode = Picker;
+    popupByKeyboard = 1;
+    popupAnchor = POINT{300, 200};
+    RECT where{0, 0, 0, 0};
+    Opening o = open([&](HWND popup, Opening&) {
+        GetWindowRect(popup, &where);
+        test::pressKey(VK_DOWN);
+        test::pressKey(VK_UP);
+        test::pressKey(VK_UP);
+        test::pressKey(VK_RETURN);
+    });
+    popupByKeyboard = 0;
+    EXPECT_TRUE(o.closed);
+    EXPECT_TRUE(labelHighlighted(o.client, o.rows[2]));
+    test::saveShot(o.client, "popup-keyboard-opened");
+    EXPECT_LE(std::abs((where.left + where.right) / 2 - 300), 1);
+    EXPECT_LE(std::abs((where.top + where.bottom) / 2 - 200), 1);
+    // Picker, then Transparent, back to Picker, then Background.
+    EXPECT_EQ(popupResult, Background);
+    EXPECT_EQ(currentMode, Background);
+    EXPECT_TRUE(HostPicker::requests.empty());
+
+    popupByKeyboard = 1;
+    o = open([&](HWND, Opening&) { test::pressKey(VK_RETURN); });
+    popupByKeyboard = 0;
+    EXPECT_EQ(popupResult, Background);
+    EXPECT_EQ(o.changed, 0);
     EXPECT_FALSE(o.paintPosted);
 }
 

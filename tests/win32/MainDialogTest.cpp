@@ -24,6 +24,7 @@
 #include "plugin/FinalRender.h"
 #include "plugin/PluginMain.h"
 #include "plugin/PluginState.h"
+#include "ui/DialogKeysWin32.h"
 #include "ui/MainDialogWin32.h"
 
 namespace oryn {
@@ -269,6 +270,56 @@ TEST_F(MainDialogTest, RestartCountThreeRestartsTheRenderTwice)
     EXPECT_EQ(starts, 3);
     EXPECT_EQ(host.reports.back().first, 295);
     EXPECT_EQ(restartCount, 0);
+}
+
+// Keys that arrive while the preview renders: a key for the focused pad is taken by the render's
+// poll at once (the marker moves and the render starts again); a Tab, which the dialog itself
+// handles, waits in the queue with every key after it until the paint has ended.
+HWND keyTarget = nullptr;
+int keyPosts = 0;
+void postKeysDuringRender(int32_t row, int32_t total)
+{
+    FakeHost::active->reports.emplace_back(row, total);
+    if (row == 103 && keyPosts++ == 0) {
+        PostMessageA(keyTarget, WM_KEYDOWN, VK_RIGHT, 0);
+        PostMessageA(keyTarget, WM_KEYDOWN, VK_TAB, 0);
+        PostMessageA(keyTarget, WM_KEYDOWN, VK_END, 0);
+    }
+}
+
+TEST_F(MainDialogTest, KeysForTheFocusedPadAreHandledDuringARender)
+{
+    FakeHost host(300, 300, 3, false, 0);
+    openAndPaint(host);
+    // Apply has the focus first; the focus windows sit in the tab order after it.
+    EXPECT_EQ(GetFocus(), GetDlgItem(dialog, IDC_APPLY));
+    keyTarget = GetDlgItem(dialog, IDC_FOCUS_STOP_FIRST + 1);
+    ASSERT_NE(keyTarget, nullptr);
+    EXPECT_EQ(GetNextDlgTabItem(dialog, GetDlgItem(dialog, IDC_APPLY), FALSE), keyTarget);
+    SetFocus(keyTarget);
+    pump();
+    EXPECT_EQ(dialogView.focus, 1);
+
+    const int32_t width = pads[1]->x;
+    keyPosts = 0;
+    host.record.progressProc = &postKeysDuringRender;
+    host.reports.clear();
+    SendMessageA(dialog, WM_PAINT, 0, 10);
+    int starts = 0;
+    for (const auto& report : host.reports)
+        starts += report.first == 7;
+    EXPECT_EQ(starts, 2);
+    EXPECT_EQ(host.reports.back().first, 295);
+    EXPECT_EQ(pads[1]->x, width + 1);
+    MSG waiting;
+    ASSERT_TRUE(PeekMessageA(&waiting, keyTarget, WM_KEYFIRST, WM_KEYLAST, PM_NOREMOVE));
+    EXPECT_EQ(waiting.wParam, WPARAM(VK_TAB));
+
+    // Outside the render the waiting keys reach the focus window in their order.
+    host.record.progressProc = nullptr;
+    pump();
+    EXPECT_EQ(pads[1]->x, pads[1]->right - pads[1]->left);
+    EXPECT_FALSE(PeekMessageA(&waiting, keyTarget, WM_KEYFIRST, WM_KEYLAST, PM_NOREMOVE));
 }
 
 TEST_F(MainDialogTest, X2FromAPresetReachesItsBoxAtTheNextMessage)

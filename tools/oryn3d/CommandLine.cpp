@@ -417,9 +417,9 @@ const OptionDef Options[] = {
      "Print the effective settings and the files that would be written; read and write nothing",
      nullptr, setFlag<&Invocation::dryRun, true>},
     {"threads", 0, "N", ImageBits, RunGroup,
-     "Threads for the final render, 0 = every core (default; ORYN_THREADS sets it too); 1 "
-     "renders on one thread, in the order of the filter module's one-thread render. The output "
-     "is the same bytes whatever this says",
+     "Threads that render, 0 = every core (default; ORYN_THREADS sets it too): the size of "
+     "libvips' thread pool, which renders the strips while the file is read and written. The "
+     "output is the same bytes whatever this says",
      nullptr, setThreads},
     {"no-remember", 0, nullptr, ImageBits, RunGroup,
      "Do not store these settings as the user preset \"Last Used\" (a successful render stores "

@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <vips/vips.h>
+
 #include "host/HostApi.h"
 #include "params/ParamBlock.h"
 #include "params/PresetApply.h"
@@ -25,6 +27,7 @@
 #include "tools/oryn3d/OutputFile.h"
 #include "tools/oryn3d/PresetDatabase.h"
 #include "tools/oryn3d/RecordReport.h"
+#include "tools/oryn3d/StreamRender.h"
 #include "tools/oryn3d/ToolHost.h"
 #include "tools/oryn3d/UserPresets.h"
 
@@ -480,17 +483,17 @@ int readMask(const Invocation& q, RunShared& shared)
 
 // The command line with --cell-size-px turned into the preview cell sizes that come nearest on
 // this image, noting when the image's scale cannot give the size exactly. Returns `copy`.
-const Invocation& cellsInPixels(const Invocation& q, const Job& job, const Raster& image,
-                                Invocation& copy)
+const Invocation& cellsInPixels(const Invocation& q, const Job& job, int32_t width,
+                                int32_t height, Invocation& copy)
 {
     copy = q;
-    const float scale = computeImageScale(image.width, image.height);
-    const int32_t width = previewCellSizeFor(q.cellSizePx->x, scale, CellSizeMax);
-    const int32_t height = previewCellSizeFor(q.cellSizePx->y, scale, CellSizeMax);
-    copy.controls.overrides.cellWidth = width;
-    copy.controls.overrides.cellHeight = height;
-    const int32_t gotWidth = finalCellSize(width, scale);
-    const int32_t gotHeight = finalCellSize(height, scale);
+    const float scale = computeImageScale(width, height);
+    const int32_t padX = previewCellSizeFor(q.cellSizePx->x, scale, CellSizeMax);
+    const int32_t padY = previewCellSizeFor(q.cellSizePx->y, scale, CellSizeMax);
+    copy.controls.overrides.cellWidth = padX;
+    copy.controls.overrides.cellHeight = padY;
+    const int32_t gotWidth = finalCellSize(padX, scale);
+    const int32_t gotHeight = finalCellSize(padY, scale);
     if (gotWidth != q.cellSizePx->x || gotHeight != q.cellSizePx->y) {
         char step[32];
         std::snprintf(step, sizeof step, "%.4g", double(scale));
@@ -505,6 +508,95 @@ const Invocation& cellsInPixels(const Invocation& q, const Job& job, const Raste
 }
 
 enum class Outcome { Written, Failed, Cancelled };
+
+// Owns one reference to a libvips image.
+struct ImageRef {
+    VipsImage* image = nullptr;
+    ImageRef() = default;
+    ImageRef(const ImageRef&) = delete;
+    ImageRef& operator=(const ImageRef&) = delete;
+    ~ImageRef()
+    {
+        if (image != nullptr)
+            g_object_unref(image);
+    }
+};
+
+// Opens --mask for a streamed render: a one-band pipeline read as the render goes. Its notes
+// are reported for the first input only. Returns 0, or 1 after reporting the problem.
+int openStreamMask(const Invocation& q, RunShared& shared, InputImage& mask, ImageRef& prepared)
+{
+    if (q.mask.empty())
+        return 0;
+    std::vector<std::string> warnings;
+    std::string error;
+    if (openInput(q.mask, q.keepOrientation, mask, warnings, error) != 0 ||
+        prepareChannels(mask, 1, &prepared.image, error) != 0) {
+        reportError("--mask " + q.mask + ": " + error);
+        return 1;
+    }
+    if (!shared.maskRead)
+        reportWarnings("--mask " + q.mask, warnings);
+    shared.maskRead = true;
+    return 0;
+}
+
+// The final render of one input, streamed from the source pipeline into the encoder (for
+// standard output, into memory first: nothing is written there before the render is complete).
+// With `flatten` the RGBA render is assembled in memory and flattened onto the background
+// colour, for a format without alpha.
+Outcome streamRender(const Invocation& q, const Job& job, const HostImage& host, VipsImage* source,
+                     VipsImage* mask, ParamBlock& block, const MetadataRef& metadata,
+                     const std::string& target, bool flatten)
+{
+    const std::string out = job.output == "-" ? std::string("standard output") : shownName(job.output);
+    // libvips' thread pool renders the strips: --threads sets its size.
+    vips_concurrency_set(renderThreadCount(q.threads));
+    ImageRef rendered;
+    std::shared_ptr<StreamOutcome> outcome;
+    const int16_t status = startStreamRender(host, source, mask, block, &rendered.image, outcome);
+    if (status == memFullErr) {
+        reportError(shownName(job.input) + ": not enough memory for this image");
+        return Outcome::Failed;
+    }
+    if (status != noErr) {
+        reportError(shownName(job.input) + ": the filter failed with error " + std::to_string(status));
+        return Outcome::Failed;
+    }
+    std::string error;
+    int written = 0;
+    if (job.output == "-" || flatten) {
+        Raster result;
+        written = readImagePixels(rendered.image, result, error);
+        endRenderProgress();
+        if (written == 0 && flatten) {
+            Raster flat;
+            if (flattenOnto(result, q.controls.backWord, flat) != 0) {
+                reportError(shownName(job.input) + ": not enough memory for this image");
+                return Outcome::Failed;
+            }
+            result = std::move(flat);
+        }
+        if (written == 0)
+            written = writeImage(target, job.format, q.encode, result, metadata.get(), error);
+    } else {
+        written = writeImage(target, job.format, q.encode, rendered.image, metadata.get(), error);
+        endRenderProgress();
+    }
+    // A signal during the write (SIGPIPE from a closed pipe, for one) is a stop, not a fault.
+    if (outcome->cancelled || cancelRequested())
+        return Outcome::Cancelled;
+    if (written == 0)
+        return Outcome::Written;
+    if (outcome->sourceFailed)
+        reportError(shownName(job.input) + ": the image data is damaged or incomplete (" + outcome->reason +
+                    ")");
+    else if (!outcome->reason.empty())
+        reportError(shownName(job.input) + ": " + outcome->reason);
+    else
+        reportError(out + ": " + error);
+    return Outcome::Failed;
+}
 
 // One input from file to file. Every check comes before the render, so that a long render is not
 // wasted on a mistake found afterwards.
@@ -539,28 +631,49 @@ Outcome runJob(const Invocation& q, const Job& job, bool preview, RunShared& sha
     // The preview is always written as RGB. An image with alpha written as JPEG, which has
     // none, is rendered with its alpha and then flattened onto the background colour.
     const bool flatten = !preview && bands == 4 && !formatKeepsAlpha(job.format);
-    if (readMask(q, shared) != 0)
+    // The preview reduces the whole image, so it decodes the image and the mask whole; the
+    // render reads both as it goes (streamed), never holding either whole.
+    InputImage maskInput;
+    ImageRef maskImage;
+    if (preview && readMask(q, shared) != 0)
         return Outcome::Failed;
-    if (shared.maskRead &&
-        (shared.mask.width != input.width() || shared.mask.height != input.height())) {
+    if (!preview && openStreamMask(q, shared, maskInput, maskImage) != 0)
+        return Outcome::Failed;
+    bool haveMask = false;
+    int32_t maskWidth = 0, maskHeight = 0;
+    if (preview && shared.maskRead) {
+        haveMask = true;
+        maskWidth = shared.mask.width;
+        maskHeight = shared.mask.height;
+    } else if (!preview && maskImage.image != nullptr) {
+        haveMask = true;
+        maskWidth = maskInput.width();
+        maskHeight = maskInput.height();
+    }
+    if (haveMask && (maskWidth != input.width() || maskHeight != input.height())) {
         reportError(shownName(job.input) + ": the image is " + std::to_string(input.width()) + " x " +
                     std::to_string(input.height()) + " pixels, the mask " + q.mask + " " +
-                    std::to_string(shared.mask.width) + " x " + std::to_string(shared.mask.height));
+                    std::to_string(maskWidth) + " x " + std::to_string(maskHeight));
         return Outcome::Failed;
     }
     if (cancelRequested())
         return Outcome::Cancelled;
 
     Raster raster;
-    if (decodeInput(input, bands, raster, error) != 0) {
+    ImageRef source;
+    if (preview ? decodeInput(input, bands, raster, error) != 0
+                : prepareChannels(input, bands, &source.image, error) != 0) {
         if (cancelRequested())
             return Outcome::Cancelled;
         reportError(shownName(job.input) + ": " + error);
         return Outcome::Failed;
     }
-    // The decoded pixels are all the run needs from the pipeline; its buffers go now.
+    const int32_t imageWidth = input.width();
+    const int32_t imageHeight = input.height();
     const MetadataRef metadata = q.encode.strip ? strippedMetadata(input.metadata) : input.metadata;
-    input.close();
+    // The decoded pixels are all the preview needs from the pipeline; its buffers go now.
+    if (preview)
+        input.close();
 
     HostImage host;
     host.image = &raster;
@@ -570,11 +683,11 @@ Outcome runJob(const Invocation& q, const Job& job, bool preview, RunShared& sha
     host.showProgress = !q.quiet && isatty(STDERR_FILENO) != 0;
     host.progressLabel = label;
     host.threads = q.threads;
-    const int32_t planesUsed = raster.bands > 4 ? 4 : raster.bands;
+    const int32_t planesUsed = bands > 4 ? 4 : bands;
     ParamBlock block{};
     ControlState controls{};
     Invocation withCells;
-    settingsFor(q.cellSizePx ? cellsInPixels(q, job, raster, withCells) : q, shared, planesUsed,
+    settingsFor(q.cellSizePx ? cellsInPixels(q, job, imageWidth, imageHeight, withCells) : q, shared, planesUsed,
                 block, controls);
 
     OutputFile imageFile;
@@ -588,58 +701,33 @@ Outcome runJob(const Invocation& q, const Job& job, bool preview, RunShared& sha
         return Outcome::Failed;
     }
 
-    // A render into a file is encoded while it runs: the encoder takes each row as soon as the
-    // render has finished it. Standard output is written only after a complete render.
-    Raster result;
-    StreamingEncoder encoder;
-    const bool streaming = !preview && job.output != "-" && !flatten;
-    if (streaming) {
-        if (result.allocate(raster.width, raster.height, raster.bands) != 0) {
+    const std::string target = job.output == "-" ? job.output : imageFile.temporary();
+    if (preview) {
+        Raster result;
+        const int16_t status = renderPreview(host, block, controls, result);
+        if (status == userCanceledErr || cancelRequested())
+            return Outcome::Cancelled;
+        if (status == memFullErr) {
             reportError(shownName(job.input) + ": not enough memory for this image");
             return Outcome::Failed;
         }
-        if (encoder.start(imageFile.temporary(), job.format, q.encode, result, metadata, error) !=
-            0) {
+        if (status != noErr) {
+            reportError(shownName(job.input) + ": the filter failed with error " + std::to_string(status));
+            return Outcome::Failed;
+        }
+        const int written = writeImage(target, job.format, q.encode, result, metadata.get(), error);
+        // A signal during the write (SIGPIPE from a closed pipe, for one) is a stop, not a fault.
+        if (written != 0 && cancelRequested())
+            return Outcome::Cancelled;
+        if (written != 0) {
             reportError(out + ": " + error);
             return Outcome::Failed;
         }
-        host.rowsDone = [&encoder](int32_t rows) { encoder.rowsReady(rows); };
-    }
-    const int16_t status =
-        preview ? renderPreview(host, block, controls, result) : renderImage(host, block, result);
-    if (status != noErr || cancelRequested())
-        encoder.abandon();
-    if (status == userCanceledErr || cancelRequested())
-        return Outcome::Cancelled;
-    if (status == memFullErr) {
-        reportError(shownName(job.input) + ": not enough memory for this image");
-        return Outcome::Failed;
-    }
-    if (status != noErr) {
-        reportError(shownName(job.input) + ": the filter failed with error " + std::to_string(status));
-        return Outcome::Failed;
-    }
-    // The input's pixels are not needed any more; the output is encoded from `result`.
-    raster = Raster();
-    if (flatten) {
-        Raster flat;
-        if (flattenOnto(result, q.controls.backWord, flat) != 0) {
-            reportError(shownName(job.input) + ": not enough memory for this image");
-            return Outcome::Failed;
-        }
-        result = std::move(flat);
-    }
-
-    const int written = streaming
-                            ? encoder.finish(error)
-                            : writeImage(job.output == "-" ? job.output : imageFile.temporary(),
-                                         job.format, q.encode, result, metadata.get(), error);
-    // A signal during the write (SIGPIPE from a closed pipe, for one) is a stop, not a fault.
-    if (written != 0 && cancelRequested())
-        return Outcome::Cancelled;
-    if (written != 0) {
-        reportError(out + ": " + error);
-        return Outcome::Failed;
+    } else {
+        const Outcome rendered = streamRender(q, job, host, source.image, maskImage.image, block,
+                                              metadata, target, flatten);
+        if (rendered != Outcome::Written)
+            return rendered;
     }
     if (!q.saveBlockFile.empty() &&
         writeFileBytes(blockFile.temporary(), &block, sizeof block, error) != 0) {

@@ -1,15 +1,12 @@
 // Reading and writing image files with libvips. Inputs become one libvips pipeline that ends in
 // 8-bit samples and is decoded straight into the raster the filter reads; outputs are encoded
-// straight from the raster the filter wrote. Metadata is copied from input to output.
+// from the raster or the libvips image the filter wrote. Metadata is copied from input to output.
 #include "tools/oryn3d/ImageIo.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
-#include <thread>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -501,7 +498,7 @@ int openInput(const std::string& path, bool keepOrientation, InputImage& input,
     return 0;
 }
 
-int decodeInput(InputImage& input, int32_t bands, Raster& raster, std::string& error)
+int prepareChannels(InputImage& input, int32_t bands, VipsImage** prepared, std::string& error)
 {
     const int32_t have = input.bands();
     if (bands == 1 && have != 1) {
@@ -544,6 +541,17 @@ int decodeInput(InputImage& input, int32_t bands, Raster& raster, std::string& e
         error = "cannot prepare the image's channels (" + vipsReason("unknown reason") + ")";
         return 1;
     }
+    *prepared = pipe.image;
+    pipe.image = nullptr;
+    return 0;
+}
+
+int decodeInput(InputImage& input, int32_t bands, Raster& raster, std::string& error)
+{
+    VipsImage* prepared = nullptr;
+    if (prepareChannels(input, bands, &prepared, error) != 0)
+        return 1;
+    ImageRef pipe(prepared);
     if (raster.allocate(input.width(), input.height(), bands) != 0) {
         error = "not enough memory for this image";
         return 1;
@@ -827,11 +835,17 @@ int writeImage(const std::string& path, ImageFormat format, const EncodeOptions&
         error = "cannot prepare the image (" + vipsReason("unknown reason") + ")";
         return 1;
     }
+    return writeImage(path, format, encode, memory.image, metadata, error);
+}
+
+int writeImage(const std::string& path, ImageFormat format, const EncodeOptions& encode,
+               VipsImage* image, const ImageMetadata* metadata, std::string& error)
+{
     ImageRef out;
     const double xres = metadata != nullptr ? metadata->xres : 1.0;
     const double yres = metadata != nullptr ? metadata->yres : 1.0;
-    if (vips_copy(memory.image, &out.image, "interpretation", VIPS_INTERPRETATION_sRGB, "xres",
-                  xres, "yres", yres, nullptr) != 0) {
+    if (vips_copy(image, &out.image, "interpretation", VIPS_INTERPRETATION_sRGB, "xres", xres,
+                  "yres", yres, nullptr) != 0) {
         error = "cannot prepare the image (" + vipsReason("unknown reason") + ")";
         return 1;
     }
@@ -924,117 +938,21 @@ int composeSheet(const std::vector<Raster>& tiles, const std::vector<std::string
     return 0;
 }
 
-// What the encoder thread and the render share.
-struct StreamingEncoder::State {
-    std::mutex lock;
-    std::condition_variable changed;
-    int32_t ready = 0;      // rows final
-    bool abandoned = false; // the render will not finish
-    const Raster* raster = nullptr;
-    MetadataRef metadata;
-    VipsImage* image = nullptr; // the image the encoder pulls rows from
-    std::thread encoder;
-    int result = 0;
-    std::string error;
-};
-
-namespace {
-
-// Fills a region of the image being encoded from the raster, once its rows are final.
-int generateRows(VipsRegion* region, void*, void* a, void*, gboolean*)
+int readImagePixels(VipsImage* image, Raster& raster, std::string& error)
 {
-    auto* state = static_cast<StreamingEncoder::State*>(a);
-    const VipsRect& rect = region->valid;
-    {
-        std::unique_lock<std::mutex> hold(state->lock);
-        state->changed.wait(
-            hold, [&] { return state->abandoned || state->ready >= rect.top + rect.height; });
-        if (state->abandoned) {
-            vips_error("oryn3d", "%s", "the render stopped");
-            return -1;
-        }
-    }
-    const Raster& raster = *state->raster;
-    const size_t rowBytes = static_cast<size_t>(raster.rowBytes());
-    const size_t pixelBytes = static_cast<size_t>(raster.bands);
-    for (int y = rect.top; y < rect.top + rect.height; ++y)
-        std::memcpy(VIPS_REGION_ADDR(region, rect.left, y),
-                    raster.pixels.data() + static_cast<size_t>(y) * rowBytes +
-                        static_cast<size_t>(rect.left) * pixelBytes,
-                    static_cast<size_t>(rect.width) * pixelBytes);
-    return 0;
-}
-
-} // namespace
-
-StreamingEncoder::StreamingEncoder() : state(new State()) {}
-
-StreamingEncoder::~StreamingEncoder()
-{
-    if (state->encoder.joinable()) {
-        abandon();
-        state->encoder.join();
-    }
-    if (state->image != nullptr)
-        g_object_unref(state->image);
-}
-
-int StreamingEncoder::start(const std::string& path, ImageFormat format,
-                            const EncodeOptions& encode, const Raster& raster, MetadataRef metadata,
-                            std::string& error)
-{
-    if (!channelsFit(raster, format, error))
-        return 1;
-    state->raster = &raster;
-    state->metadata = metadata;
-    VipsImage* image = vips_image_new();
-    const double xres = metadata != nullptr ? metadata->xres : 1.0;
-    const double yres = metadata != nullptr ? metadata->yres : 1.0;
-    vips_image_init_fields(image, raster.width, raster.height, raster.bands, VIPS_FORMAT_UCHAR,
-                           VIPS_CODING_NONE, VIPS_INTERPRETATION_sRGB, xres, yres);
-    // Rows are asked for top to bottom in thin strips, the order in which the render ends them.
-    if (vips_image_pipelinev(image, VIPS_DEMAND_STYLE_THINSTRIP, nullptr) != 0 ||
-        vips_image_generate(image, nullptr, generateRows, nullptr, state.get(), nullptr) != 0) {
-        g_object_unref(image);
-        error = "cannot prepare the image (" + vipsReason("unknown reason") + ")";
+    if (raster.allocate(vips_image_get_width(image), vips_image_get_height(image),
+                        vips_image_get_bands(image)) != 0) {
+        error = "not enough memory for this image";
         return 1;
     }
-    setMetadata(image, metadata.get());
-    state->image = image;
-    State* shared = state.get();
-    state->encoder = std::thread([shared, path, format, encode] {
-        shared->result = saveImage(shared->image, path, format, encode, shared->error);
-    });
+    ImageRef target(vips_image_new_from_memory(raster.pixels.data(), raster.pixels.size(),
+                                               raster.width, raster.height, raster.bands,
+                                               VIPS_FORMAT_UCHAR));
+    if (target.image == nullptr || vips_image_write(image, target.image) != 0) {
+        error = vipsReason("unknown reason");
+        return 1;
+    }
     return 0;
-}
-
-void StreamingEncoder::rowsReady(int32_t rows)
-{
-    {
-        std::lock_guard<std::mutex> hold(state->lock);
-        if (rows <= state->ready)
-            return;
-        state->ready = rows;
-    }
-    state->changed.notify_all();
-}
-
-void StreamingEncoder::abandon()
-{
-    {
-        std::lock_guard<std::mutex> hold(state->lock);
-        state->abandoned = true;
-    }
-    state->changed.notify_all();
-}
-
-int StreamingEncoder::finish(std::string& error)
-{
-    if (state->encoder.joinable())
-        state->encoder.join();
-    if (state->result != 0)
-        error = state->error;
-    return state->result;
 }
 
 } // namespace oryn

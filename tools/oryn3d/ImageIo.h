@@ -65,6 +65,11 @@ void stopImageLibrary();
 int openInput(const std::string& path, bool keepOrientation, InputImage& input,
               std::vector<std::string>& warnings, std::string& error);
 
+// The opened input's pipeline with `bands` bands, as decodeInput decodes it, without decoding
+// anything: pixels are read as the caller asks for them. `prepared` gets a new reference.
+// Returns 0, or 1 with a reason.
+int prepareChannels(InputImage& input, int32_t bands, VipsImage** prepared, std::string& error);
+
 // Decodes the opened input into `raster` with `bands` bands: 3 or 4 for a colour image (grey is
 // copied into red, green and blue; a missing alpha is added as opaque), 1 for a mask (which must
 // be grey). Returns 0, or 1 with a reason.
@@ -92,35 +97,13 @@ int writeImage(const std::string& path, ImageFormat format, const EncodeOptions&
 int composeSheet(const std::vector<Raster>& tiles, const std::vector<std::string>& labels,
                  int columns, Raster& sheet, std::string& error);
 
-// Encodes a raster into a file while it is still being filled from the top: the encoder runs on
-// threads of its own and reads a row only once `rowsReady` has covered it, so encoding overlaps
-// the render instead of following it.
-class StreamingEncoder {
-public:
-    StreamingEncoder();
-    StreamingEncoder(const StreamingEncoder&) = delete;
-    StreamingEncoder& operator=(const StreamingEncoder&) = delete;
-    // Abandons an encoder still running and waits for it.
-    ~StreamingEncoder();
+// Writes a 3- or 4-band 8-bit libvips image the same way: its pixels are made while they are
+// encoded. Returns 0, or 1 with a reason.
+int writeImage(const std::string& path, ImageFormat format, const EncodeOptions& encode,
+               VipsImage* image, const ImageMetadata* metadata, std::string& error);
 
-    // Starts encoding `raster` (which must stay alive and in place until `finish`) into `path`.
-    // Returns 0, or 1 with a reason.
-    int start(const std::string& path, ImageFormat format, const EncodeOptions& encode,
-              const Raster& raster, MetadataRef metadata, std::string& error);
-
-    // Rows 0 .. rows - 1 are final. Any thread; rows only grow.
-    void rowsReady(int32_t rows);
-
-    // The raster will not be completed: the encoder stops with an error.
-    void abandon();
-
-    // Waits for the encoder. Returns 0 when the file is complete, or 1 with a reason.
-    int finish(std::string& error);
-
-    struct State;
-
-private:
-    std::unique_ptr<State> state;
-};
+// Computes every pixel of an 8-bit libvips image into `raster`. Returns 0, or 1 with libvips'
+// reason.
+int readImagePixels(VipsImage* image, Raster& raster, std::string& error);
 
 } // namespace oryn

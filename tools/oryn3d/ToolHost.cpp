@@ -1,5 +1,5 @@
 // The substitute host behind oryn3d: whole-image buffers served through advanceState, Ctrl-C as
-// the host's cancel, a terminal progress bar, and the final and preview runs over them.
+// the host's cancel, a terminal progress bar, and the preview run over them.
 #include "tools/oryn3d/ToolHost.h"
 
 #include <algorithm>
@@ -32,7 +32,6 @@ struct HostState {
     uint8_t* mask = nullptr; // rows x columns, or null
     bool showProgress = false;
     const char* progressLabel = "";
-    const std::function<void(int32_t)>* rowsDone = nullptr;
     int drawnPercent = -1; // last percentage drawn, -1 before the first
 };
 HostState hostState;
@@ -199,8 +198,6 @@ namespace {
 
 void progressProc(int32_t done, int32_t total)
 {
-    if (hostState.rowsDone != nullptr && *hostState.rowsDone)
-        (*hostState.rowsDone)(done);
     if (!hostState.showProgress || total <= 0)
         return;
     int64_t percent = static_cast<int64_t>(done) * 100 / total;
@@ -281,16 +278,7 @@ std::unique_ptr<FilterRecord> makeRecord(const HostImage& host, uint8_t* out)
         host.mask != nullptr ? const_cast<uint8_t*>(host.mask->pixels.data()) : nullptr;
     hostState.showProgress = host.showProgress;
     hostState.progressLabel = host.progressLabel.c_str();
-    hostState.rowsDone = &host.rowsDone;
     return record;
-}
-
-// The final render on `threads` threads (0 = every core, or ORYN_THREADS). Progress reports
-// the first row not yet final, so the encoder may write every row above it while the rest
-// renders.
-int16_t renderFinalImage(FilterRecord* record, ParamBlock& block, int threads)
-{
-    return replayBlock(record, block, threads);
 }
 
 } // namespace
@@ -350,21 +338,17 @@ void unregisterTemporaryFile(int slot)
         temporaryPathSet[slot] = 0;
 }
 
-int16_t renderImage(const HostImage& host, ParamBlock& block, Raster& result)
+void reportRenderProgress(const HostImage& host, int32_t done, int32_t total)
 {
-    // Left unfilled: the render's background pass writes every byte before anything else.
-    const Raster& image = *host.image;
-    const bool allocated = result.width == image.width && result.height == image.height &&
-                           result.bands == image.bands && result.pixels.data() != nullptr;
-    if (!allocated && result.allocate(image.width, image.height, image.bands) != 0)
-        return memFullErr;
-    std::unique_ptr<FilterRecord> record = makeRecord(host, result.pixels.data());
-    const int16_t status = renderFinalImage(record.get(), block, host.threads);
+    hostState.showProgress = host.showProgress;
+    hostState.progressLabel = host.progressLabel.c_str();
+    progressProc(done, total);
+}
+
+void endRenderProgress()
+{
     clearProgress();
     hostState = HostState();
-    if (status == noErr && host.rowsDone)
-        host.rowsDone(image.height);
-    return status;
 }
 
 int16_t renderPreview(const HostImage& host, ParamBlock& block, const ControlState& controls,

@@ -1,10 +1,9 @@
 // oryn3d's side of the host interface: a FilterRecord filled from image files, the advanceState,
-// abortProc and progressProc callbacks, Ctrl-C handling, and the two runs the tool offers (the
-// final render and the dialog's preview).
+// abortProc and progressProc callbacks, Ctrl-C handling, the dialog's preview run, and the
+// progress bar that the streamed final render (StreamRender.h) shares.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "params/ParamBlock.h"
@@ -25,9 +24,6 @@ struct HostImage {
     bool showProgress = false; // draw a progress bar on stderr during the final render
     std::string progressLabel; // shown before the bar, for example "[3/50] photo.jpg"
     int threads = 0;           // threads for the final render, 0 = every core
-    // Told during the final render how many top rows of the output are final (the engine
-    // reports the row it starts next; every row above it is written), and at the end all.
-    std::function<void(int32_t)> rowsDone;
 };
 
 // Installs the handler of every termination signal the process can catch (Ctrl-C, SIGTERM from
@@ -52,11 +48,11 @@ void unregisterTemporaryFile(int slot);
 // the label in the middle.
 std::string progressLine(const std::string& label, int percent, int columns);
 
-// The final render of `block` over the whole image, exactly as the plug-in's silent replay runs
-// it. `result` receives the filtered image; it is allocated unless the caller already allocated
-// it at the image's size. Returns noErr, userCanceledErr after Ctrl-C, or the
-// render's error code.
-int16_t renderImage(const HostImage& host, ParamBlock& block, Raster& result);
+// The progress bar of a final render that runs without the host record (the streamed render):
+// the bar progressProc draws, with the label and the terminal choice of `host`. `done` rows of
+// `total` are final. One thread at a time; endRenderProgress clears the line.
+void reportRenderProgress(const HostImage& host, int32_t done, int32_t total);
+void endRenderProgress();
 
 // The 300 x 300 preview that the dialog shows for `controls`, with `block` as the dialog's
 // working record. `result` receives it as RGB. Returns noErr, userCanceledErr after Ctrl-C, or
