@@ -662,5 +662,60 @@ TEST_F(PresetStoreTest, ConcurrentRunsLoseNothing)
     EXPECT_TRUE(shared.second == bytesOf(eleven) || shared.second == bytesOf(twentyTwo));
 }
 
+// Runs that find no store and start at the same moment: one of them makes the store, and the
+// others, writing or reading, never take the store being made for someone else's empty file.
+// Every save arrives, and nothing but the store is left in its folder.
+TEST_F(PresetStoreTest, FirstRunsAtOnceAllFindTheStore)
+{
+    constexpr int Rounds = 16;
+    constexpr int Writers = 5;
+    constexpr int Readers = 2;
+    const std::string folder = config + "/oryn3d";
+    for (int round = 0; round < Rounds; ++round) {
+        fs::remove_all(folder);
+        std::vector<std::pair<pid_t, std::string>> runs;
+        for (int i = 0; i < Writers; ++i) {
+            const std::string streams = "w" + std::to_string(i);
+            runs.emplace_back(start(toolPath(), {"presets", "save", "p" + std::to_string(i),
+                                                 "--bevel", std::to_string(i + 1)},
+                                    streams),
+                              streams);
+        }
+        for (int i = 0; i < Readers; ++i) {
+            const std::string streams = "r" + std::to_string(i);
+            runs.emplace_back(start(toolPath(), {"presets", "list"}, streams), streams);
+        }
+        for (const auto& [pid, streams] : runs) {
+            const ToolRun run = finish(pid, streams);
+            EXPECT_EQ(run.status, 0) << "round " << round << ", " << streams << ": " << run.err;
+            EXPECT_EQ(run.err, "") << "round " << round << ", " << streams;
+            if (streams[0] == 'r') {
+                // The samples are listed, whatever the store holds by then.
+                EXPECT_NE(run.out.find(Samples), std::string::npos) << run.out;
+            }
+        }
+        const auto stored = rows();
+        ASSERT_EQ(stored.size(), size_t(Writers)) << "round " << round;
+        for (int i = 0; i < Writers; ++i) {
+            const std::string name = "p" + std::to_string(i);
+            int found = 0;
+            for (const auto& [storedName, bytes] : stored) {
+                if (storedName != name)
+                    continue;
+                ++found;
+                ParamBlock expected = openingRecord(2, 0xFFC0C0C0u, 0);
+                expected.padX[2] = int16_t(i + 1);
+                expected.checksum = padChecksum(expected);
+                EXPECT_EQ(bytes, bytesOf(expected)) << name;
+            }
+            EXPECT_EQ(found, 1) << "round " << round << ", " << name;
+        }
+        std::vector<std::string> left;
+        for (const auto& entry : fs::directory_iterator(folder))
+            left.push_back(entry.path().filename().string());
+        EXPECT_EQ(left, std::vector<std::string>{"presets.sqlite3"}) << "round " << round;
+    }
+}
+
 } // namespace
 } // namespace oryn

@@ -303,8 +303,8 @@ TEST_F(Oryn3dTest, ExtraFramesAreReported)
     EXPECT_EQ(readImage(path("out.png")).height, 30);
 }
 
-// Damage the quick check misses (the name index out of step with the table, a file cut short)
-// and an empty file are refused, and left as they are.
+// Damage the quick check misses (the name index out of step with the table, a file cut short),
+// an empty file and an empty database are refused, and left as they are.
 TEST_F(Oryn3dTest, DamagedStoreIsNeverWrittenInto)
 {
     ASSERT_EQ(tool({"presets", "save", "Mine"}).status, 0);
@@ -330,7 +330,16 @@ TEST_F(Oryn3dTest, DamagedStoreIsNeverWrittenInto)
     damaged[at + 3] = 'd';
 
     const std::string cut = good.substr(0, good.size() - 1);
-    for (const std::string& bytes : {damaged, cut, std::string()}) {
+    // A database with nothing in it, as another program leaves one: never ours, as a store is
+    // complete from the moment it has its name.
+    const std::string other = root + "/other.sqlite3";
+    ASSERT_EQ(sqlite3_open(other.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE t (x); DROP TABLE t;", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    const std::string emptyDatabase = readBytes(other);
+    ASSERT_GT(emptyDatabase.size(), 0u);
+    for (const std::string& bytes : {damaged, cut, std::string(), emptyDatabase}) {
         writeBytes(storePath(), bytes.data(), bytes.size());
         const ToolRun show = tool({"presets", "show", "Mine"});
         EXPECT_EQ(show.status, 1) << show.err;

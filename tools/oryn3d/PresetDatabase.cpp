@@ -7,19 +7,22 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sqlite3.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "tools/oryn3d/OutputFile.h"
 #include "tools/oryn3d/ToolHost.h"
 
 namespace oryn {
 
 namespace {
 
-// Our file carries this application id ("OR3D") and format number in its SQLite header; an
-// empty database gets both when the first value is written.
+// Our file carries this application id ("OR3D") and format number in its SQLite header, from
+// the moment it appears under its name.
 constexpr int64_t StoreApplicationId = 0x4F523344;
 constexpr int64_t StoreFormat = 1;
 
@@ -148,15 +151,9 @@ int queryInteger(sqlite3* db, const char* sql, int64_t& value)
     return SQLITE_OK;
 }
 
-enum class Shape {
-    Ours,  // our table, our format
-    Empty, // a database without anything in it: a new file, or one cut short before its first
-           // write completed
-};
-
 // Decides whether the open database is the store. Must run inside a transaction, so that what
 // it sees is what the caller reads or writes next. Returns 0, or 1 with a reason.
-int recognise(sqlite3* db, const std::string& path, Shape& shape, std::string& reason)
+int recognise(sqlite3* db, const std::string& path, std::string& reason)
 {
     int64_t id = 0;
     int64_t format = 0;
@@ -171,8 +168,15 @@ int recognise(sqlite3* db, const std::string& path, Shape& shape, std::string& r
         return 1;
     }
     if (id == 0 && format == 0 && objects == 0) {
-        shape = Shape::Empty;
-        return 0;
+        // A store is complete before it appears under its name (see PresetDatabase::create), so
+        // an empty file or database in its place was made by someone else, or emptied.
+        struct stat info;
+        if (stat(path.c_str(), &info) == 0 && info.st_size == 0)
+            reason = std::string("an empty file, not an oryn3d preset store") + LeftAsItIs;
+        else
+            reason = std::string("not an oryn3d preset store (an empty SQLite database)") +
+                     LeftAsItIs;
+        return 1;
     }
     if (id != StoreApplicationId) {
         reason = std::string("not an oryn3d preset store (an SQLite database of another program)") +
@@ -229,14 +233,13 @@ int recognise(sqlite3* db, const std::string& path, Shape& shape, std::string& r
         reason = "the preset store is damaged (" + oneLine(text) + ")" + LeftAsItIs;
         return 1;
     }
-    shape = Shape::Ours;
     return 0;
 }
 
-// Starts a transaction (`mode` is "BEGIN" or "BEGIN IMMEDIATE") and checks that the file is ours
-// or empty. Returns 0, or 1 with the reason, naming the file, in `error`.
+// Starts a transaction (`mode` is "BEGIN" or "BEGIN IMMEDIATE") and checks that the file is the
+// store. Returns 0, or 1 with the reason, naming the file, in `error`.
 int beginRecognised(sqlite3* db, Transaction& transaction, const char* mode,
-                    const std::string& path, Shape& shape, std::string& error)
+                    const std::string& path, std::string& error)
 {
     std::string reason;
     int rc = transaction.begin(mode);
@@ -244,7 +247,7 @@ int beginRecognised(sqlite3* db, Transaction& transaction, const char* mode,
         error = path + ": " + describe(db, rc);
         return 1;
     }
-    if (recognise(db, path, shape, reason) != 0) {
+    if (recognise(db, path, reason) != 0) {
         error = path + ": " + reason;
         return 1;
     }
@@ -305,6 +308,50 @@ std::string absoluteFolder(const char* value)
     return folder;
 }
 
+// Makes the empty file at `path` a store without values: our table, application id and format.
+// Nobody else knows the file yet, so it needs no journal. Returns 0, or 1 with a reason.
+int initialiseStore(const std::string& path, std::string& reason)
+{
+    sqlite3* made = nullptr;
+    int rc = sqlite3_open_v2(path.c_str(), &made, SQLITE_OPEN_READWRITE, nullptr);
+    const std::string sql = std::string("PRAGMA journal_mode = MEMORY; BEGIN; ") + CreateSql +
+                            "PRAGMA application_id = " + std::to_string(StoreApplicationId) +
+                            "; PRAGMA user_version = " + std::to_string(StoreFormat) +
+                            "; COMMIT;";
+    if (rc == SQLITE_OK)
+        rc = execute(made, sql.c_str());
+    if (rc != SQLITE_OK) {
+        reason = describe(made, rc);
+        sqlite3_close(made);
+        return 1;
+    }
+    rc = sqlite3_close(made);
+    if (rc != SQLITE_OK) {
+        reason = describe(nullptr, rc);
+        return 1;
+    }
+    // The temporary file is private; the store gets what SQLite gives a new database.
+    const mode_t mask = umask(0);
+    umask(mask);
+    chmod(path.c_str(), 0644 & ~mask);
+    return 0;
+}
+
+// Gives the complete store at `made` the name `path`, unless something has that name already.
+// Returns 0 also when another run has made the store meanwhile; 1 with a reason on failure.
+int publishStore(const std::string& made, const std::string& path, std::string& reason)
+{
+    if (link(made.c_str(), path.c_str()) == 0 || errno == EEXIST)
+        return 0;
+    const int linkError = errno;
+    // A file system without hard links: a rename that refuses to replace does the same.
+    if (renameat2(AT_FDCWD, made.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0 ||
+        errno == EEXIST)
+        return 0;
+    reason = std::string("cannot create the preset store: ") + std::strerror(linkError);
+    return 1;
+}
+
 } // namespace
 
 int presetDatabasePath(std::string& path, std::string& error)
@@ -331,17 +378,10 @@ PresetDatabase::~PresetDatabase()
     sqlite3_close(db);
 }
 
-int PresetDatabase::connect(bool create, std::string& error)
+int PresetDatabase::connect(std::string& error)
 {
-    if (create) {
-        const size_t slash = filePath.find_last_of('/');
-        if (slash != std::string::npos && slash > 0 &&
-            makeFolders(filePath.substr(0, slash), error) != 0)
-            return 1;
-    }
-    const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
     sqlite3* opened = nullptr;
-    const int rc = sqlite3_open_v2(filePath.c_str(), &opened, flags, nullptr);
+    const int rc = sqlite3_open_v2(filePath.c_str(), &opened, SQLITE_OPEN_READWRITE, nullptr);
     if (rc != SQLITE_OK) {
         error = filePath + ": " + describe(opened, rc);
         sqlite3_close(opened);
@@ -351,6 +391,30 @@ int PresetDatabase::connect(bool create, std::string& error)
     sqlite3_busy_handler(opened, waitWhileLocked, nullptr);
     db = opened;
     return 0;
+}
+
+int PresetDatabase::create(std::string& error)
+{
+    const size_t slash = filePath.find_last_of('/');
+    if (slash != std::string::npos && slash > 0 &&
+        makeFolders(filePath.substr(0, slash), error) != 0)
+        return 1;
+    struct stat info;
+    if (stat(filePath.c_str(), &info) != 0) {
+        // Opening the file itself would create it empty, and until the first write commits,
+        // another run would find an empty file it cannot tell from someone else's. The store is
+        // made complete under a temporary name instead, and then given its name in one step
+        // that never replaces a file: when another run got there first, its store is used.
+        OutputFile made;
+        std::string reason;
+        if (made.create(filePath, reason) != 0 ||
+            initialiseStore(made.temporary(), reason) != 0 ||
+            publishStore(made.temporary(), made.destination(), reason) != 0) {
+            error = filePath + ": " + reason;
+            return 1;
+        }
+    }
+    return connect(error);
 }
 
 int PresetDatabase::open(const std::string& path, std::string& error)
@@ -365,32 +429,15 @@ int PresetDatabase::open(const std::string& path, std::string& error)
         error = filePath + ": " + std::strerror(errno);
         return 1;
     }
-    if (connect(false, error) != 0)
+    if (connect(error) != 0)
         return 1;
-    if (S_ISREG(info.st_mode) && info.st_size == 0) {
-        // SQLite writes a new store's first page when its first write commits, and the run
-        // making it holds the write lock until then: waiting for the lock tells a store being
-        // made from an empty file that is someone else's (or a store emptied by accident).
-        const bool waited = execute(db, "BEGIN IMMEDIATE") == SQLITE_OK;
-        struct stat again;
-        const bool stillEmpty = stat(filePath.c_str(), &again) == 0 && again.st_size == 0;
-        if (waited)
-            execute(db, "ROLLBACK");
-        if (stillEmpty) {
-            sqlite3_close(db);
-            db = nullptr;
-            error = filePath + ": an empty file, not an oryn3d preset store" + LeftAsItIs;
-            return 1;
-        }
-    }
 
     Transaction transaction(db);
-    Shape shape = Shape::Empty;
     std::string reason;
     int rc = transaction.begin("BEGIN");
     if (rc != SQLITE_OK)
         reason = describe(db, rc);
-    else if (recognise(db, filePath, shape, reason) == 0 && (rc = transaction.commit()) != SQLITE_OK)
+    else if (recognise(db, filePath, reason) == 0 && (rc = transaction.commit()) != SQLITE_OK)
         reason = describe(db, rc);
     if (!reason.empty()) {
         error = filePath + ": " + reason;
@@ -405,14 +452,12 @@ int PresetDatabase::list(std::vector<StoredPreset>& presets, std::string& error)
     if (db == nullptr)
         return 0;
     Transaction transaction(db);
-    Shape shape = Shape::Empty;
-    if (beginRecognised(db, transaction, "BEGIN", filePath, shape, error) != 0)
+    if (beginRecognised(db, transaction, "BEGIN", filePath, error) != 0)
         return 1;
-    int rc = SQLITE_OK;
-    if (shape == Shape::Ours) {
+    {
         Statement s;
-        rc = sqlite3_prepare_v2(db, "SELECT name, record FROM presets ORDER BY position", -1,
-                                &s.stmt, nullptr);
+        int rc = sqlite3_prepare_v2(db, "SELECT name, record FROM presets ORDER BY position", -1,
+                                    &s.stmt, nullptr);
         while (rc == SQLITE_OK || rc == SQLITE_ROW) {
             rc = sqlite3_step(s.stmt);
             if (rc != SQLITE_ROW)
@@ -432,7 +477,7 @@ int PresetDatabase::list(std::vector<StoredPreset>& presets, std::string& error)
             return 1;
         }
     }
-    rc = transaction.commit();
+    const int rc = transaction.commit();
     if (rc != SQLITE_OK) {
         error = filePath + ": " + describe(db, rc);
         presets.clear();
@@ -446,16 +491,12 @@ StoreResult PresetDatabase::read(const std::string& name, StoredPreset& preset, 
     if (db == nullptr)
         return StoreResult::NotFound;
     Transaction transaction(db);
-    Shape shape = Shape::Empty;
-    if (beginRecognised(db, transaction, "BEGIN", filePath, shape, error) != 0)
+    if (beginRecognised(db, transaction, "BEGIN", filePath, error) != 0)
         return StoreResult::Failed;
-    int rc = SQLITE_OK;
-    if (shape == Shape::Empty)
-        return StoreResult::NotFound;
 
     Statement s;
-    rc = sqlite3_prepare_v2(db, "SELECT name, record FROM presets WHERE name = ?1", -1, &s.stmt,
-                            nullptr);
+    int rc = sqlite3_prepare_v2(db, "SELECT name, record FROM presets WHERE name = ?1", -1,
+                                &s.stmt, nullptr);
     if (rc == SQLITE_OK)
         rc = bindName(s.stmt, 1, name);
     if (rc == SQLITE_OK)
@@ -483,28 +524,16 @@ StoreResult PresetDatabase::read(const std::string& name, StoredPreset& preset, 
 
 int PresetDatabase::write(const std::string& name, const ParamBlock& block, std::string& error)
 {
-    if (db == nullptr && connect(true, error) != 0)
+    if (db == nullptr && create(error) != 0)
         return 1;
     Transaction transaction(db);
-    Shape shape = Shape::Empty;
     // IMMEDIATE takes the write lock at once, so two writers queue up instead of one of them
     // failing when it upgrades a read lock.
-    if (beginRecognised(db, transaction, "BEGIN IMMEDIATE", filePath, shape, error) != 0)
+    if (beginRecognised(db, transaction, "BEGIN IMMEDIATE", filePath, error) != 0)
         return 1;
-    int rc = SQLITE_OK;
-    if (shape == Shape::Empty) {
-        const std::string create = std::string(CreateSql) +
-                                   "PRAGMA application_id = " + std::to_string(StoreApplicationId) +
-                                   "; PRAGMA user_version = " + std::to_string(StoreFormat) + ";";
-        rc = execute(db, create.c_str());
-        if (rc != SQLITE_OK) {
-            error = filePath + ": " + describe(db, rc);
-            return 1;
-        }
-    }
 
     Statement s;
-    rc = sqlite3_prepare_v2(db,
+    int rc = sqlite3_prepare_v2(db,
                             "INSERT INTO presets (name, record) VALUES (?1, ?2) "
                             "ON CONFLICT (name) DO UPDATE SET record = excluded.record",
                             -1, &s.stmt, nullptr);
@@ -528,15 +557,11 @@ StoreResult PresetDatabase::remove(const std::string& name, std::string& error)
     if (db == nullptr)
         return StoreResult::NotFound;
     Transaction transaction(db);
-    Shape shape = Shape::Empty;
-    if (beginRecognised(db, transaction, "BEGIN IMMEDIATE", filePath, shape, error) != 0)
+    if (beginRecognised(db, transaction, "BEGIN IMMEDIATE", filePath, error) != 0)
         return StoreResult::Failed;
-    int rc = SQLITE_OK;
-    if (shape == Shape::Empty)
-        return StoreResult::NotFound;
 
     Statement s;
-    rc = sqlite3_prepare_v2(db, "DELETE FROM presets WHERE name = ?1", -1, &s.stmt, nullptr);
+    int rc = sqlite3_prepare_v2(db, "DELETE FROM presets WHERE name = ?1", -1, &s.stmt, nullptr);
     if (rc == SQLITE_OK)
         rc = bindName(s.stmt, 1, name);
     if (rc == SQLITE_OK)
@@ -558,11 +583,8 @@ StoreResult PresetDatabase::rename(const std::string& from, const std::string& t
     if (db == nullptr)
         return StoreResult::NotFound;
     Transaction transaction(db);
-    Shape shape = Shape::Empty;
-    if (beginRecognised(db, transaction, "BEGIN IMMEDIATE", filePath, shape, error) != 0)
+    if (beginRecognised(db, transaction, "BEGIN IMMEDIATE", filePath, error) != 0)
         return StoreResult::Failed;
-    if (shape == Shape::Empty)
-        return StoreResult::NotFound;
 
     Statement s;
     int rc = sqlite3_prepare_v2(db, "UPDATE presets SET name = ?2 WHERE name = ?1", -1, &s.stmt,
