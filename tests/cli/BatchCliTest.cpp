@@ -1,4 +1,4 @@
-// oryn3d for batch work and scripts (issue 11): many inputs into a folder, encoding options, the
+// oryn3d for batch work and scripts: many inputs into a folder, encoding options, the
 // inputs people have, pipes, the man page, completions and install rules, --threads, JSON and
 // --dry-run; and the memory a full-size render takes (issues 10 and 18). Every case runs the
 // built tool.
@@ -358,7 +358,7 @@ TEST_F(Oryn3dTest, JsonRecordFilesAndDryRun)
     EXPECT_NE(dryText.out.find(path("new.png")), std::string::npos) << dryText.out;
 }
 
-// The render holds neither the input nor the output whole (issue 18): without skew its peak
+// The render holds neither the input nor the output whole: without skew its peak
 // memory above a tiny render's is a small allowance, the same for an image three times as tall;
 // with the default skew it holds a window of source rows some cells high, far less than the image.
 TEST_F(Oryn3dTest, PeakMemoryDoesNotGrowWithTheImage)

@@ -255,7 +255,7 @@ TEST_F(PresetStoreTest, DeleteOfAnUnknownNameFailsAndChangesNothing)
 {
     ok({"presets", "save", "Keep"});
     const std::string before = readBytes(storePath());
-    // A missing name is a wrong argument, as for --preset (issue 16).
+    // A missing name is a wrong argument, as for --preset.
     for (const char* unknown : {"Missing", ">Roof", ">Kee"}) {
         const ToolRun run = tool({"presets", "delete", unknown});
         EXPECT_EQ(run.status, 2) << unknown;
@@ -526,8 +526,8 @@ TEST_F(PresetStoreTest, OnlyARememberedSuccessfulRenderIsStored)
 
 // Files that are not the store: each command that needs it says so in one line naming the file,
 // exits 1 and leaves the file, and its folder, as they were. A render that does not need the
-// store still works; one that would only remember its settings writes the image and warns
-// (issue 11), and the list still shows the samples.
+// store still works; one that would only remember its settings writes the image and warns,
+// and the list still shows the samples.
 TEST_F(PresetStoreTest, DamagedOrForeignStoreIsReportedAndLeftAlone)
 {
     ok({"presets", "save", "One"});

@@ -1,4 +1,4 @@
-// oryn3d's streamed render (issue 18): the output, made in strips from a window of source rows
+// oryn3d's streamed render: the output, made in strips from a window of source rows
 // that is read once and given back as it goes, is the whole-image render byte for byte; a source
 // that ends early is reported and leaves nothing behind.
 #include "CliTestSupport.h"

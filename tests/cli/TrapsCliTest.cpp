@@ -1,4 +1,4 @@
-// oryn3d regressions from issue 16: runs that must not replace their own files, output into
+// oryn3d regressions: runs that must not replace their own files, output into
 // pipes and devices, write failures, temporary files, dry runs, messages, and a preset store that
 // is damaged or locked. Each case failed with the tool before the fix.
 #include <gtest/gtest.h>
