@@ -9,7 +9,6 @@
 #include <cstring>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -231,49 +230,10 @@ MetadataRef collectMetadata(VipsImage* loaded, VipsImage* converted, bool uprigh
     return metadata;
 }
 
-// Reads standard input to its end, at most MaxInputStreamBytes. Waits in poll(2), which a
-// signal interrupts even where reads restart, so that Ctrl-C stops a run waiting for a pipe at
-// once.
+// Reads standard input to its end, at most MaxInputStreamBytes.
 int readStandardInput(std::string& bytes, std::string& error)
 {
-    char chunk[1 << 16];
-    for (;;) {
-        if (cancelRequested()) {
-            error = "stopped while reading standard input";
-            return 1;
-        }
-        pollfd waiting{STDIN_FILENO, POLLIN, 0};
-        // The timeout only bounds a signal that arrives between the check and the wait.
-        const int ready = poll(&waiting, 1, 250);
-        if (ready < 0 && errno != EINTR) {
-            error = std::string("cannot read standard input: ") + std::strerror(errno);
-            return 1;
-        }
-        if (ready <= 0)
-            continue;
-        const ssize_t got = read(STDIN_FILENO, chunk, sizeof chunk);
-        if (got == 0)
-            break;
-        if (got < 0) {
-            if (errno == EINTR || errno == EAGAIN)
-                continue;
-            error = std::string("cannot read standard input: ") + std::strerror(errno);
-            return 1;
-        }
-        if (bytes.size() + static_cast<size_t>(got) > MaxInputStreamBytes) {
-            error = "standard input goes on past " +
-                    std::to_string(MaxInputStreamBytes >> 20) +
-                    " MiB, the most read from a stream; give the image as a file instead";
-            std::string().swap(bytes);
-            return 1;
-        }
-        bytes.append(chunk, static_cast<size_t>(got));
-    }
-    if (bytes.empty()) {
-        error = "standard input is empty";
-        return 1;
-    }
-    return 0;
+    return readStream(STDIN_FILENO, MaxInputStreamBytes, bytes, error);
 }
 
 // Called by libvips as it computes an image: a termination signal stops the computation at the

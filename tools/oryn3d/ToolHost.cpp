@@ -3,12 +3,14 @@
 #include "tools/oryn3d/ToolHost.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
 
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -311,6 +313,48 @@ void installCancelHandler()
 bool cancelRequested()
 {
     return cancelFlag != 0;
+}
+
+int readStream(int fd, size_t limit, std::string& bytes, std::string& error)
+{
+    bytes.clear();
+    char chunk[1 << 16];
+    for (;;) {
+        if (cancelRequested()) {
+            error = "stopped while reading standard input";
+            return 1;
+        }
+        pollfd waiting{fd, POLLIN, 0};
+        // The timeout only bounds a signal that arrives between the check and the wait.
+        const int ready = poll(&waiting, 1, 250);
+        if (ready < 0 && errno != EINTR) {
+            error = std::string("cannot read standard input: ") + std::strerror(errno);
+            return 1;
+        }
+        if (ready <= 0)
+            continue;
+        const ssize_t got = read(fd, chunk, sizeof chunk);
+        if (got == 0)
+            break;
+        if (got < 0) {
+            if (errno == EINTR || errno == EAGAIN)
+                continue;
+            error = std::string("cannot read standard input: ") + std::strerror(errno);
+            return 1;
+        }
+        if (bytes.size() + static_cast<size_t>(got) > limit) {
+            error = "standard input goes on past " + std::to_string(limit >> 20) +
+                    " MiB, the most read from a stream; give the image as a file instead";
+            std::string().swap(bytes);
+            return 1;
+        }
+        bytes.append(chunk, static_cast<size_t>(got));
+    }
+    if (bytes.empty()) {
+        error = "standard input is empty";
+        return 1;
+    }
+    return 0;
 }
 
 int cancelExitStatus()
