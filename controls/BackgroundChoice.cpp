@@ -19,18 +19,21 @@ constexpr int16_t plugIncolorServicesRGBSpace = 0;
 
 } // namespace
 
-void drawSwatch(Canvas& dc, const Box& rect, uint32_t colour)
+void drawSwatch(Canvas& dc, const Box& rect, uint32_t colour, DisplayScale scale)
 {
     const bool transparent = (colour >> 24) == 0;
-    for (int32_t px = rect.left + 2; px <= rect.right - 3; ++px) {
-        for (int32_t py = rect.top + 2; py <= rect.bottom - 3; ++py) {
+    const int32_t margin = scale.px(2);
+    const int32_t square = scale.px(4);
+    // Which square a coordinate lies in, counted from the client origin, also left of or above it.
+    auto band = [square](int32_t v) { return (v >= 0 ? v / square : (v + 1) / square - 1) & 1; };
+    for (int32_t px = rect.left + margin; px <= rect.right - 1 - margin; ++px) {
+        for (int32_t py = rect.top + margin; py <= rect.bottom - 1 - margin; ++py) {
             if (!transparent) {
                 dc.setPixel(px, py, colour & 0xFFFFFF);
                 continue;
             }
-            // Squares aligned to the client origin, also left of or above it.
-            const bool a = (px & 7) < 4;
-            const bool b = (py & 7) < 4;
+            const bool a = band(px) == 0;
+            const bool b = band(py) == 0;
             dc.setPixel(px, py, a != b ? White : Silver);
         }
     }

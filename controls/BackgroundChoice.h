@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "controls/Canvas.h"
+#include "controls/DisplayScale.h"
 #include "host/HostApi.h"
 
 namespace oryn {
@@ -16,8 +17,9 @@ constexpr int32_t PopupDismissed = 10; // a right click
 // Paints a swatch of a colour word inside `rect` (right and bottom exclusive), leaving a two-pixel
 // margin on every side for the control's frame: the colour's red, green and blue, or, for a
 // transparent colour (top byte 0), a checkerboard of 4 x 4 squares in white and silver aligned to
-// the canvas origin.
-void drawSwatch(Canvas& dc, const Box& rect, uint32_t colour);
+// the canvas origin. At a display scale the margin and the squares are scaled lengths, the
+// squares' edges on multiples of scale.px(4).
+void drawSwatch(Canvas& dc, const Box& rect, uint32_t colour, DisplayScale scale = DisplayScale());
 
 // The popup row of a click at client row y: the first of the four rows whose bottom edge lies
 // below y (a click in the gap above a row belongs to it), or PopupBelowRows.

@@ -160,16 +160,17 @@ void paintPopup(HWND window)
         return;
     Win32Canvas canvas(dc);
     if (popupRecord != nullptr) {
-        drawSwatch(canvas, popupRows[0], hostColorWord(popupRecord->foreColor));
-        drawSwatch(canvas, popupRows[1], hostColorWord(popupRecord->backColor));
+        drawSwatch(canvas, popupRows[0], hostColorWord(popupRecord->foreColor), displayScale);
+        drawSwatch(canvas, popupRows[1], hostColorWord(popupRecord->backColor), displayScale);
     }
-    drawSwatch(canvas, popupRows[2], pickerColor | OpaqueMarker);
+    drawSwatch(canvas, popupRows[2], pickerColor | OpaqueMarker, displayScale);
     if (planesUsed > 3) {
-        drawSwatch(canvas, popupRows[3], TransparentColor);
+        drawSwatch(canvas, popupRows[3], TransparentColor, displayScale);
     } else {
         // Transparent needs a fourth plane: the row shows an "x" instead of the checkerboard.
         SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
-        TextOutA(dc, popupRows[3].left + 6, popupRows[3].top + 2, "x", 1);
+        TextOutA(dc, popupRows[3].left + displayScale.px(6), popupRows[3].top + displayScale.px(2),
+                 "x", 1);
     }
     ReleaseDC(window, dc);
 }
@@ -186,10 +187,10 @@ Box controlClientRect(HWND dialog, int id)
     return Box{corners[0].x, corners[0].y, corners[1].x, corners[1].y};
 }
 
-void drawSwatch(HDC dc, const Box& rect, uint32_t colour)
+void drawSwatch(HDC dc, const Box& rect, uint32_t colour, DisplayScale scale)
 {
     Win32Canvas canvas(dc);
-    drawSwatch(static_cast<Canvas&>(canvas), rect, colour);
+    drawSwatch(static_cast<Canvas&>(canvas), rect, colour, scale);
 }
 
 INT_PTR CALLBACK backgroundPopupProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "controls/Canvas.h"
+#include "controls/DisplayScale.h"
 #include "host/HostApi.h"
 
 namespace oryn {
@@ -15,7 +16,7 @@ namespace oryn {
 Box controlClientRect(HWND dialog, int id);
 
 // Paints a swatch of a colour word into a window's context (see the portable drawSwatch).
-void drawSwatch(HDC dc, const Box& rect, uint32_t colour);
+void drawSwatch(HDC dc, const Box& rect, uint32_t colour, DisplayScale scale = DisplayScale());
 
 // The dialog procedure of "BACK". Opens at the mouse pointer (over the swatch when opened from
 // the keyboard), paints the four swatches, and ends the popup on a mouse click with its answer in

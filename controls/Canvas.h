@@ -38,6 +38,11 @@ public:
     // Copies a width x height block from the G-Shading picture strip at (stripX, stripY) to (x, y).
     virtual void copyFromStrip(int32_t x, int32_t y, int32_t width, int32_t height, int32_t stripX,
                                int32_t stripY) = 0;
+    // Copies the stripWidth x stripHeight block at (stripX, stripY) of the strip enlarged (or
+    // shrunk) to width x height at (x, y), each drawn pixel taking the strip pixel it falls in.
+    virtual void stretchFromStrip(int32_t x, int32_t y, int32_t width, int32_t height,
+                                  int32_t stripX, int32_t stripY, int32_t stripWidth,
+                                  int32_t stripHeight) = 0;
     // Fills the box with a colour (the focus marks).
     virtual void fill(const Box& box, uint32_t colour) = 0;
     // Sets the colour later text is drawn in; returns the colour it replaces.

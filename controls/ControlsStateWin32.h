@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "controls/Canvas.h"
+#include "controls/DisplayScale.h"
 #include "controls/TriStateButton.h"
 #include "controls/XYPad.h"
 #include "host/HostApi.h"
@@ -23,6 +24,13 @@ extern HWND dialogWindow;
 extern HDC controlDc;
 // The dialog's text font, selected into controlDc once the dialog has made it; null before.
 extern HFONT dialogFont;
+
+// The display scale of the main dialog, set when it opens and again when the DPI of its monitor
+// changes; everything the dialog and its popup draw themselves is scaled by it. 96 DPI before.
+extern DisplayScale displayScale;
+// The scale of a window: its DPI where the system gives one per window (per-monitor aware hosts
+// get their monitor's), else the DPI of its screen context; 96 for a host the system scales.
+DisplayScale windowDisplayScale(HWND window);
 
 // The eight pads (index order is the dispatch order) and the G-Shading button, made on the main
 // dialog's first paint and kept; null until then.

@@ -31,7 +31,7 @@ int32_t digitCount(int32_t value)
 
 int32_t padRange(const XYPad& pad, int32_t axis)
 {
-    return axis == 0 ? pad.right - pad.left : pad.bottom - pad.top;
+    return axis == 0 ? pad.rangeX() : pad.rangeY();
 }
 
 bool twoAxis(const XYPad& pad)
@@ -147,7 +147,7 @@ int32_t typePadEntry(PadEntry& entry, int32_t index, const XYPad& pad, char c)
             return 0;
         next = PadEntry{};
         next.pad = index;
-        next.axis = twoAxis(pad) ? 0 : padTypedAxis(pad.right - pad.left, pad.bottom - pad.top);
+        next.axis = twoAxis(pad) ? 0 : padTypedAxis(pad.rangeX(), pad.rangeY());
     }
     char* text = next.text[next.axis];
     const size_t length = std::strlen(text);

@@ -78,6 +78,25 @@ void RasterCanvas::copyFromStrip(int32_t x, int32_t y, int32_t width, int32_t he
     }
 }
 
+void RasterCanvas::stretchFromStrip(int32_t x, int32_t y, int32_t width, int32_t height,
+                                    int32_t stripX, int32_t stripY, int32_t cellWidth,
+                                    int32_t cellHeight)
+{
+    if (width <= 0 || height <= 0)
+        return;
+    for (int32_t row = 0; row < height; ++row) {
+        for (int32_t column = 0; column < width; ++column) {
+            const int32_t sx = stripX + column * cellWidth / width;
+            const int32_t sy = stripY + row * cellHeight / height;
+            if (sx < 0 || sy < 0 || sx >= stripWidth || sy >= stripHeight)
+                continue;
+            setPixel(x + column, y + row,
+                     strip[static_cast<size_t>(sy) * static_cast<size_t>(stripWidth) +
+                           static_cast<size_t>(sx)]);
+        }
+    }
+}
+
 void RasterCanvas::fill(const Box& box, uint32_t colour)
 {
     for (int32_t py = box.top; py < box.bottom; ++py)

@@ -39,6 +39,9 @@ public:
     // Copies from `strip`; source pixels outside the strip leave the destination as it was.
     void copyFromStrip(int32_t x, int32_t y, int32_t width, int32_t height, int32_t stripX,
                        int32_t stripY) override;
+    // Nearest strip pixel: column c of the drawn block takes strip column c x cellWidth / width.
+    void stretchFromStrip(int32_t x, int32_t y, int32_t width, int32_t height, int32_t stripX,
+                          int32_t stripY, int32_t cellWidth, int32_t cellHeight) override;
     void fill(const Box& box, uint32_t colour) override;
     uint32_t setTextColour(uint32_t colour) override;
 

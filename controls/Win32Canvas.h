@@ -24,6 +24,8 @@ public:
     // A plain source copy from the strip context.
     void copyFromStrip(int32_t x, int32_t y, int32_t width, int32_t height, int32_t stripX,
                        int32_t stripY) override;
+    void stretchFromStrip(int32_t x, int32_t y, int32_t width, int32_t height, int32_t stripX,
+                          int32_t stripY, int32_t stripWidth, int32_t stripHeight) override;
     // FillRect with a solid brush of the colour.
     void fill(const Box& box, uint32_t colour) override;
     // SetTextColor.

@@ -40,11 +40,11 @@ constexpr int32_t ResetsToCentre = PadCentred | PadSprite;
 
 XYPad::XYPad(int32_t left, int32_t top, int32_t rangeX, int32_t rangeY, int32_t x0, int32_t y0,
              int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t flags, const char* label,
-             uint32_t captionBox)
-    : x(0), y(0), left(left), top(top), right(left + rangeX), bottom(top + rangeY),
-      flags(flags), marker{{x0, y0}, {x1, y1}, {x2, y2}}, label{}, captionBox(captionBox),
-      grabbed(0), eraseRect{}, outline{}, grabValueX(0), grabValueY(0), grabMouseX(0),
-      grabMouseY(0), valueText{}
+             uint32_t captionBox, DisplayScale scale)
+    : x(0), y(0), left(left), top(top), right(left + scale.px(rangeX)),
+      bottom(top + scale.px(rangeY)), flags(flags), marker{{x0, y0}, {x1, y1}, {x2, y2}}, label{},
+      captionBox(captionBox), grabbed(0), eraseRect{}, outline{}, grabValueX(0), grabValueY(0),
+      grabMouseX(0), grabMouseY(0), valueText{}, scale(scale)
 {
     if (label != nullptr) {
         std::strncpy(this->label, label, sizeof this->label - 1);
@@ -52,12 +52,17 @@ XYPad::XYPad(int32_t left, int32_t top, int32_t rangeX, int32_t rangeY, int32_t 
     }
 }
 
+int32_t XYPad::rangeX() const { return scale.units(right - left); }
+int32_t XYPad::rangeY() const { return scale.units(bottom - top); }
+int32_t XYPad::originX() const { return left + scale.px(x); }
+int32_t XYPad::originY() const { return top + scale.px(y); }
+
 bool XYPad::inMarkerBox(int32_t mx, int32_t my) const
 {
-    const int32_t boxLeft = left + x;
-    const int32_t boxTop = top + y;
-    return mx >= boxLeft && mx <= boxLeft + marker[1].x && my >= boxTop &&
-           my <= boxTop + marker[2].y;
+    const int32_t boxLeft = originX();
+    const int32_t boxTop = originY();
+    return mx >= boxLeft && mx <= boxLeft + scale.px(marker[1].x) && my >= boxTop &&
+           my <= boxTop + scale.px(marker[2].y);
 }
 
 Box XYPad::companionBox() const
@@ -66,16 +71,16 @@ Box XYPad::companionBox() const
     const int32_t b1 = captionBox >> 8 & 0xFF;
     const int32_t b2 = captionBox >> 16 & 0xFF;
     const int32_t b3 = captionBox >> 24 & 0xFF;
-    const int32_t boxLeft = left + x + 16 - b0;
-    const int32_t boxTop = top + y + 16 - b1;
-    return Box{boxLeft, boxTop, boxLeft + b2, boxTop + b3};
+    const int32_t boxLeft = originX() + scale.px(16 - b0);
+    const int32_t boxTop = originY() + scale.px(16 - b1);
+    return Box{boxLeft, boxTop, boxLeft + scale.px(b2), boxTop + scale.px(b3)};
 }
 
 void XYPad::formatValue()
 {
     int32_t value = x;
     if (flags & PadCentred)
-        value = x - (right - left) / 2;
+        value = x - rangeX() / 2;
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat"
     // Pad values come from stored records as well as from dragging, so any int32 may arrive here;
@@ -86,10 +91,10 @@ void XYPad::formatValue()
 
 void XYPad::erase(Canvas& dc)
 {
-    eraseRect.left = left + x;
-    eraseRect.top = top + y;
-    eraseRect.right = eraseRect.left + marker[1].x + 1;
-    eraseRect.bottom = eraseRect.top + marker[2].y + 1;
+    eraseRect.left = originX();
+    eraseRect.top = originY();
+    eraseRect.right = eraseRect.left + scale.px(marker[1].x) + 1;
+    eraseRect.bottom = eraseRect.top + scale.px(marker[2].y) + 1;
     dc.fillFace(eraseRect);
     if (label[0] != '\0' || captionBox == 0)
         return;
@@ -99,41 +104,47 @@ void XYPad::erase(Canvas& dc)
 
 void XYPad::draw(Canvas& dc)
 {
-    const int32_t originX = left + x;
-    const int32_t originY = top + y;
+    const int32_t ox = originX();
+    const int32_t oy = originY();
     for (int i = 0; i < 3; ++i)
-        outline[i] = Point{originX + marker[i].x, originY + marker[i].y};
+        outline[i] = Point{ox + scale.px(marker[i].x), oy + scale.px(marker[i].y)};
     outline[3] = outline[0];
 
     if (flags & PadSprite) {
-        for (int i = 0; i < 64; ++i)
-            if (padSprite[i] != 0)
-                dc.setPixel(outline[0].x + i % 8, outline[0].y + i / 8, rgb(padSprite[i], 0, 0));
+        // The 8 x 8 image enlarged to the scaled marker box, each pixel of it taking the sprite
+        // pixel it falls in.
+        const int32_t size = scale.px(8);
+        for (int32_t row = 0; row < size; ++row)
+            for (int32_t column = 0; column < size; ++column) {
+                const uint8_t b = padSprite[row * 8 / size * 8 + column * 8 / size];
+                if (b != 0)
+                    dc.setPixel(outline[0].x + column, outline[0].y + row, rgb(b, 0, 0));
+            }
         return;
     }
 
     dc.polyline(outline, 4);
-    const int32_t x0 = marker[0].x;
+    const int32_t x0 = scale.px(marker[0].x);
     if (label[0] != '\0')
-        dc.text(left + x0 + static_cast<int32_t>(captionBox) + 6, top - 19, label,
-                static_cast<int>(std::strlen(label)));
+        dc.text(left + scale.px(marker[0].x + static_cast<int32_t>(captionBox) + 6),
+                top - scale.px(19), label, static_cast<int>(std::strlen(label)));
     if (flags == 0)
         return;
 
-    outline[0] = Point{left + x0, top - 4};
-    outline[1] = Point{left + x0, top - 2};
-    outline[2] = Point{right + x0, top - 2};
-    outline[3] = Point{right + x0, top - 5};
+    outline[0] = Point{left + x0, top - scale.px(4)};
+    outline[1] = Point{left + x0, top - scale.px(2)};
+    outline[2] = Point{right + x0, top - scale.px(2)};
+    outline[3] = Point{right + x0, top - scale.px(5)};
     dc.polyline(outline, 4);
 
     if (flags & PadCentred) {
-        const int32_t half = (right - left) / 2;
-        dc.setPixel(left + half + x0, top - 3, rgb(0, 0, 0));
-        dc.setPixel(left + half + x0, top - 4, rgb(0, 0, 0));
+        const int32_t half = rangeX() / 2;
+        for (int32_t tick = top - scale.px(4); tick <= top - scale.px(3); ++tick)
+            dc.setPixel(left + scale.px(half) + x0, tick, rgb(0, 0, 0));
     }
     formatValue();
     if (flags & PadShowValue)
-        dc.text(left - 12, top - 12, valueText, 4);
+        dc.text(left - scale.px(12), top - scale.px(12), valueText, 4);
 }
 
 int32_t XYPad::handleMouse(Canvas& dc, uint32_t message, uint32_t keyState, uint32_t position)
@@ -147,17 +158,18 @@ int32_t XYPad::handleMouse(Canvas& dc, uint32_t message, uint32_t keyState, uint
         if (grabbed == 0 || keyState != LeftButtonAlone)
             return 0;
         erase(dc);
-        x = grabValueX + mx - grabMouseX;
-        y = grabValueY + my - grabMouseY;
+        // The mouse moves in pixels, the values in units.
+        x = grabValueX + scale.units(mx - grabMouseX);
+        y = grabValueY + scale.units(my - grabMouseY);
         // Negative values first, then the far ends: a range that has shrunk below zero wins.
         if (x < 0)
             x = 0;
         if (y < 0)
             y = 0;
-        if (x > right - left)
-            x = right - left;
-        if (y > bottom - top)
-            y = bottom - top;
+        if (x > rangeX())
+            x = rangeX();
+        if (y > rangeY())
+            y = rangeY();
         return 1;
     case LeftButtonDown:
         // A press that misses the marker also ends a hold whose button-up never came, so that
@@ -179,8 +191,8 @@ int32_t XYPad::handleMouse(Canvas& dc, uint32_t message, uint32_t keyState, uint
             return 0;
         erase(dc);
         if (flags & ResetsToCentre) {
-            x = (right - left) / 2;
-            y = (bottom - top) / 2;
+            x = rangeX() / 2;
+            y = rangeY() / 2;
         } else {
             x = 0;
             y = 0;
@@ -195,7 +207,7 @@ int32_t XYPad::handleMouse(Canvas& dc, uint32_t message, uint32_t keyState, uint
 int32_t XYPad::handleKey(Canvas& dc, uint32_t key, uint32_t modifiers)
 {
     PadValue target{x, y};
-    if (!padKeyTarget(x, y, right - left, bottom - top, flags, key, modifiers, target))
+    if (!padKeyTarget(x, y, rangeX(), rangeY(), flags, key, modifiers, target))
         return 0;
     if (target.x == x && target.y == y)
         return 0;

@@ -1,10 +1,14 @@
 // The two-axis drag pad: a marker dragged with the left button inside a track, giving an integer
 // value pair. Windowless: the owner hands it a canvas and the dialog's mouse messages.
+// Geometry (left, top, right, bottom, mouse positions) is in the dialog's client pixels; values
+// and ranges are in pad units. At a display scale above 100% one unit spans scale.px(1) pixels
+// and the marker, ruler and texts are drawn scaled; at 96 DPI a unit is a pixel.
 #pragma once
 
 #include <cstdint>
 
 #include "controls/Canvas.h"
+#include "controls/DisplayScale.h"
 
 namespace oryn {
 
@@ -19,9 +23,11 @@ extern const uint8_t padSprite[64];
 
 class XYPad {
 public:
+    // left and top in client pixels; the ranges in units (the track spans scale.px(range)
+    // pixels); the marker points and the caption box in 100% pixels.
     XYPad(int32_t left, int32_t top, int32_t rangeX, int32_t rangeY, int32_t x0, int32_t y0,
           int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t flags, const char* label,
-          uint32_t captionBox);
+          uint32_t captionBox, DisplayScale scale = DisplayScale());
 
     void erase(Canvas& dc);
     void draw(Canvas& dc);
@@ -36,6 +42,12 @@ public:
     // The companion caption box of an unlabelled pad at the current value (captionBox bytes
     // b0..b3: left offset from origin + 16, top offset from origin + 16, width, height).
     Box companionBox() const;
+    // The current ranges in units: the track's pixels (right - left, bottom - top) at the scale.
+    int32_t rangeX() const;
+    int32_t rangeY() const;
+    // The marker origin in client pixels: the track's corner moved by the values.
+    int32_t originX() const;
+    int32_t originY() const;
     // Writes the displayed value ("%0.2i  ", centred pads relative to the middle) to valueText.
     void formatValue();
 
@@ -57,6 +69,7 @@ public:
     int32_t grabMouseX;
     int32_t grabMouseY;
     char valueText[8];
+    DisplayScale scale;
 };
 
 } // namespace oryn

@@ -72,7 +72,7 @@ void prepareRender(const RenderArgs& a, RenderSetup& s)
     if (s.hostOutput) {
         s.fillLeft = a.left, s.fillTop = a.top, s.fillRight = a.right, s.fillBottom = a.bottom;
     } else {
-        s.fillLeft = 0, s.fillTop = 0, s.fillRight = PreviewSize, s.fillBottom = PreviewSize;
+        s.fillLeft = 0, s.fillTop = 0, s.fillRight = a.previewSide, s.fillBottom = a.previewSide;
     }
 
     s.H = std::max(a.cellHeight, 2);
@@ -1247,7 +1247,7 @@ int32_t RenderEngine(const ParamContext* context, int32_t cellHeight, int32_t ce
                      int32_t maskRowBytes, const uint8_t* previewAlpha, int32_t rowOffset,
                      float srcOffsetY, int32_t colOffset, float srcOffsetX, int32_t renderFlags,
                      uint32_t fillColor, int32_t bytesPerPixel, RenderProgress progress,
-                     int32_t threads)
+                     int32_t threads, int32_t previewSide)
 {
     if (bytesPerPixel < 1) {
         return 0;
@@ -1256,7 +1256,7 @@ int32_t RenderEngine(const ParamContext* context, int32_t cellHeight, int32_t ce
     const RenderArgs args = {cellHeight,  cellWidth, skewX,        skewY,           lightV,
                              lightH,      shading,   toneFloor,    brightnessBoost, bevel,
                              faceMode,    left,      top,          right,           bottom,
-                             renderFlags, fillColor, bytesPerPixel};
+                             renderFlags, fillColor, bytesPerPixel, previewSide};
     RenderSetup s;
     prepareRender(args, s);
 
@@ -1314,7 +1314,7 @@ int32_t RenderEngine(const ParamContext* context, int32_t cellHeight, int32_t ce
                             toneFloor, brightnessBoost, bevel, faceMode, left, top, right, bottom,
                             src, srcRowBytes, dst, dstRowBytes, mask, maskRowBytes, previewAlpha,
                             rowOffset, srcOffsetY, colOffset, srcOffsetX, renderFlags, fillColor,
-                            bytesPerPixel, progress, 1);
+                            bytesPerPixel, progress, 1, previewSide);
     }
     for (int64_t g = 0; g < groups; ++g)
         finished[g].store(0, std::memory_order_relaxed);

@@ -14,10 +14,11 @@ namespace oryn {
 typedef int32_t (*RenderProgress)(const ParamContext* context, int32_t row, int32_t bottom);
 
 // renderFlags bit: output goes to the host (RGB byte order, fill limited to the rectangle).
-// Without it the engine works in preview mode (BGR fill bytes, 300 x 300 fill).
+// Without it the engine works in preview mode (BGR fill bytes, a previewSide x previewSide fill,
+// 300 x 300 unless a preview at a display scale asks for more).
 constexpr int32_t HostOutputFlag = 2;
 
-// Edge length of the preview square that preview mode fills.
+// Edge length of the preview square that preview mode fills at 100% display scale.
 constexpr int32_t PreviewSize = 300;
 
 // Renders the rectangle [left, right) x [top, bottom) of dst from src. Reads only haveMask and
@@ -25,7 +26,7 @@ constexpr int32_t PreviewSize = 300;
 //
 // Contract beyond the argument list (both callers keep it; the fuzz test checks the rest):
 // - src, dst, mask and previewAlpha cover every pixel of the rectangle at their row distances,
-//   and in preview mode dst also holds the 300 x 300 square; src and dst do not overlap.
+//   and in preview mode dst also holds the previewSide x previewSide square; src and dst do not overlap.
 // - Nothing else is assumed about the arguments. A bytesPerPixel below 1 renders nothing and
 //   returns 0. A null context or record means no mask and 3 planes or fewer; a null mask or
 //   previewAlpha is never read. A null progress is never called.
@@ -61,6 +62,7 @@ int32_t RenderEngine(const ParamContext* context, int32_t cellHeight, int32_t ce
 //   this is the only case in which the engine allocates (the threads and one flag per group of
 //   rows; without that memory it renders on the calling thread alone). A thread that cannot be
 //   started leaves its share to the others.
+// - `previewSide` is the edge of the square that preview mode fills (dst holds that square).
 // Returns 0, or the non-zero code from `progress` that stopped the render.
 int32_t RenderEngine(const ParamContext* context, int32_t cellHeight, int32_t cellWidth,
                      int32_t skewX, int32_t skewY, int32_t lightV, int32_t lightH, int32_t shading,
@@ -70,6 +72,6 @@ int32_t RenderEngine(const ParamContext* context, int32_t cellHeight, int32_t ce
                      int32_t maskRowBytes, const uint8_t* previewAlpha, int32_t rowOffset,
                      float srcOffsetY, int32_t colOffset, float srcOffsetX, int32_t renderFlags,
                      uint32_t fillColor, int32_t bytesPerPixel, RenderProgress progress,
-                     int32_t threads);
+                     int32_t threads, int32_t previewSide = PreviewSize);
 
 } // namespace oryn

@@ -68,6 +68,7 @@ struct RenderArgs {
     int32_t renderFlags;
     uint32_t fillColor;
     int32_t bytesPerPixel;
+    int32_t previewSide; // edge of the square preview mode fills
 };
 
 struct RenderCall;

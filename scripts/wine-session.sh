@@ -3,6 +3,7 @@
 # windows, a private Wine prefix, and one persistent wineserver so that each test program starts
 # quickly. `stop` ends the wineserver (and with it every Wine process of the prefix) and Xvfb.
 #   wine-session.sh start|stop BUILD_DIR [32|64]
+#   wine-session.sh dpi BUILD_DIR N      (the running session's system DPI becomes N)
 # A 64-bit session uses Wine's 64-bit loader directly, in a 64-bit prefix, so it never needs
 # 32-bit support from the kernel. A 32-bit session first asks scripts/probe-32bit.sh; where the
 # machine cannot run 32-bit programs it starts nothing and records why, and scripts/wine-run.sh
@@ -88,12 +89,29 @@ start)
     WINEDLLOVERRIDES="mscoree,mshtml=" "$WINELOADER" wineboot.exe >>"$dir/wineboot.log" 2>&1 </dev/null
     echo "wine-session: $bits-bit, prefix $WINEPREFIX, display $DISPLAY"
     ;;
+dpi)
+    # The system DPI of the session's prefix: Wine reads LogPixels when its server starts, so the
+    # server and the prefix's services start again.
+    value=$3
+    [ -f "$dir/no32bit" ] && exit 0
+    export DISPLAY=$(cat "$dir/display")
+    wine_select "$(cat "$dir/bits")"
+    for key in 'HKCU\Control Panel\Desktop' \
+        'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts'; do
+        "$WINELOADER" reg.exe add "$key" /v LogPixels /t REG_DWORD /d "$value" /f >/dev/null 2>&1
+    done
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+    wineserver -p >/dev/null 2>&1 </dev/null
+    WINEDLLOVERRIDES="mscoree,mshtml=" "$WINELOADER" wineboot.exe >>"$dir/wineboot.log" 2>&1 </dev/null
+    echo "wine-session: $value DPI"
+    ;;
 stop)
     stop_session
     echo "wine-session: stopped"
     ;;
 *)
-    echo "usage: wine-session.sh start|stop BUILD_DIR [32|64]" >&2
+    echo "usage: wine-session.sh start|stop BUILD_DIR [32|64] | dpi BUILD_DIR N" >&2
     exit 2
     ;;
 esac

@@ -57,20 +57,23 @@ void captionOrTyped(Canvas& dc, const DialogView& view, int32_t index, int32_t a
         caption(dc, x, y, format, value);
 }
 
-// The focus mark of a triangle marker: every pixel strictly inside its outline, so that the
-// pad's own erase clears it with the marker.
+// The focus mark of a triangle marker: every pixel strictly inside its outline as drawn at the
+// pad's scale, so that the pad's own erase clears it with the marker.
 void fillMarker(Canvas& dc, const XYPad& pad, uint32_t colour)
 {
-    const Point* m = pad.marker;
-    const int32_t ox = pad.left + pad.x, oy = pad.top + pad.y;
+    const DisplayScale& scale = pad.scale;
+    const Point m[3] = {{scale.px(pad.marker[0].x), scale.px(pad.marker[0].y)},
+                        {scale.px(pad.marker[1].x), scale.px(pad.marker[1].y)},
+                        {scale.px(pad.marker[2].x), scale.px(pad.marker[2].y)}};
+    const int32_t ox = pad.originX(), oy = pad.originY();
     auto side = [](const Point& a, const Point& b, int32_t px, int32_t py) {
         return (b.x - a.x) * (py - a.y) - (b.y - a.y) * (px - a.x);
     };
     const int32_t turn = side(m[0], m[1], m[2].x, m[2].y);
     if (turn == 0)
         return;
-    for (int32_t py = 0; py <= pad.marker[2].y; ++py) {
-        for (int32_t px = 0; px <= pad.marker[1].x; ++px) {
+    for (int32_t py = 0; py <= m[2].y; ++py) {
+        for (int32_t px = 0; px <= m[1].x; ++px) {
             const int32_t a = side(m[0], m[1], px, py);
             const int32_t b = side(m[1], m[2], px, py);
             const int32_t c = side(m[2], m[0], px, py);
@@ -106,13 +109,35 @@ void frameMark(Canvas& dc, const Box& target, const DialogView& view, bool focus
     }
 }
 
+// The box of a sprite pad's 8 x 8 marker as drawn, in client pixels.
+Box spriteBox(const XYPad& pad)
+{
+    const int32_t ox = pad.originX(), oy = pad.originY();
+    return Box{ox, oy, ox + pad.scale.px(pad.marker[1].x), oy + pad.scale.px(pad.marker[2].y)};
+}
+
+// `area` grown to cover the frame mark of the sprite pad wherever its marker can be (its track's
+// corners). The figure's fill erases the mark of the marker's last place with it; at larger
+// scales the thicker frame at the far corner reaches past the fill's designed bounds.
+Box coverMarkReach(const Box& area, const XYPad& pad, const DialogView& view)
+{
+    const Box reach =
+        focusFrameOuter(Box{pad.left, pad.top, pad.right + pad.scale.px(pad.marker[1].x),
+                            pad.bottom + pad.scale.px(pad.marker[2].y)},
+                        view.markWidth);
+    return Box{area.left < reach.left ? area.left : reach.left,
+               area.top < reach.top ? area.top : reach.top,
+               area.right > reach.right ? area.right : reach.right,
+               area.bottom > reach.bottom ? area.bottom : reach.bottom};
+}
+
 // A ruler pad: the pad itself, its fill when focused and the typed value over its value text.
 void drawRuler(Canvas& dc, XYPad& pad, int32_t index, const DialogView& view)
 {
     pad.draw(dc);
     if (view.focus == index)
         fillMarker(dc, pad, view.markColour);
-    typedCaption(dc, view, index, 0, pad.left - 12, pad.top - 12, 4);
+    typedCaption(dc, view, index, 0, pad.left - pad.scale.px(12), pad.top - pad.scale.px(12), 4);
 }
 
 void drawIfActive(Canvas& dc, XYPad& pad, int32_t index, int fullRedraw, const DialogView& view)
@@ -126,9 +151,8 @@ void spriteMark(Canvas& dc, const XYPad& pad, int32_t index, const DialogView& v
 {
     if (view.focus != index)
         return;
-    // The 8 x 8 sprite itself, so that the frame stays inside what the figure's fill covers.
-    const int32_t ox = pad.left + pad.x, oy = pad.top + pad.y;
-    frameMark(dc, Box{ox, oy, ox + pad.marker[1].x, oy + pad.marker[2].y}, view, true);
+    // The sprite itself, so that the frame stays inside what the figure's fill covers.
+    frameMark(dc, spriteBox(pad), view, true);
 }
 
 // The skew figure in the Stretch frame: a 50 x 50 square whose right edge drops by y - 25 and
@@ -136,13 +160,18 @@ void spriteMark(Canvas& dc, const XYPad& pad, int32_t index, const DialogView& v
 void drawStretch(Canvas& dc, XYPad& pad, const Box& frame, const DialogView& view)
 {
     const int32_t L = frame.left, T = frame.top, x = pad.x, y = pad.y;
-    const Point figure[5] = {{L, T}, {L + 50, T + y - 25}, {L + x + 25, T + y + 25},
-                             {L + x - 25, T + 50}, {L, T}};
-    fill(dc, L - 1, T - 31, frame.right - 2, frame.bottom - 2);
-    fill(dc, L - 31, T - 1, frame.right - 2, frame.bottom - 2);
+    const DisplayScale& scale = pad.scale;
+    auto px = [&](int32_t length) { return scale.px(length); };
+    const Point figure[5] = {{L, T}, {L + px(50), T + px(y - 25)}, {L + px(x + 25), T + px(y + 25)},
+                             {L + px(x - 25), T + px(50)}, {L, T}};
+    // The right and bottom edges reach at least past the sprite's frame mark at the far corner.
+    const Box reach = coverMarkReach(
+        Box{L - px(1), T - px(1), frame.right - px(2), frame.bottom - px(2)}, pad, view);
+    fill(dc, L - px(1), T - px(31), reach.right, reach.bottom);
+    fill(dc, L - px(31), T - px(1), reach.right, reach.bottom);
     dc.polyline(figure, 5);
-    captionOrTyped(dc, view, 4, 0, L + x - 31, T + 44, "%0.2i ", x - 25);
-    captionOrTyped(dc, view, 4, 1, L + 44, T + y - 31, "%0.2i ", y - 25);
+    captionOrTyped(dc, view, 4, 0, L + px(x - 31), T + px(44), "%0.2i ", x - 25);
+    captionOrTyped(dc, view, 4, 1, L + px(44), T + px(y - 31), "%0.2i ", y - 25);
     pad.draw(dc);
     spriteMark(dc, pad, 4, view);
 }
@@ -151,13 +180,19 @@ void drawStretch(Canvas& dc, XYPad& pad, const Box& frame, const DialogView& vie
 void drawLight(Canvas& dc, XYPad& pad, const Box& frame, const DialogView& view)
 {
     const int32_t L = frame.left, T = frame.top, x = pad.x, y = pad.y;
-    fill(dc, L - 18, T - 14, L + 70, T + 60);
-    const Point across[2] = {{L, T + y + 4}, {L + 58, T + y + 4}};
-    const Point down[2] = {{L + x + 4, T}, {L + x + 4, T + 58}};
-    dc.polyline(across, 2);
-    dc.polyline(down, 2);
-    captionOrTyped(dc, view, 5, 0, L + x + 8, T + y - 14, "%0.2i ", x - 25);
-    captionOrTyped(dc, view, 5, 1, L + x - 18, T + y - 10, "%0.2i ", y - 25);
+    const DisplayScale& scale = pad.scale;
+    auto px = [&](int32_t length) { return scale.px(length); };
+    const Box shown = coverMarkReach(Box{L - px(18), T - px(14), L + px(70), T + px(60)}, pad, view);
+    fill(dc, shown.left, shown.top, shown.right, shown.bottom);
+    // Through the middle of the scaled marker: its origin plus half its size.
+    const int32_t across = T + px(y) + px(8) / 2;
+    const int32_t down = L + px(x) + px(8) / 2;
+    const Point horizontal[2] = {{L, across}, {L + px(58), across}};
+    const Point vertical[2] = {{down, T}, {down, T + px(58)}};
+    dc.polyline(horizontal, 2);
+    dc.polyline(vertical, 2);
+    captionOrTyped(dc, view, 5, 0, L + px(x + 8), T + px(y - 14), "%0.2i ", x - 25);
+    captionOrTyped(dc, view, 5, 1, L + px(x - 18), T + px(y - 10), "%0.2i ", y - 25);
     pad.draw(dc);
     spriteMark(dc, pad, 5, view);
 }
@@ -170,28 +205,35 @@ void drawCellSizePads(Canvas& dc, XYPad* const (&pads)[PadCount], const DialogRe
     XYPad& width = *pads[1];
     const XYPad& stretch = *pads[4];
     const Box& pf = rects.previewFrame;
+    const DisplayScale& scale = rects.scale;
+    auto px = [&](int32_t length) { return scale.px(length); };
+
+    // The cell-size sliders sit at the corner of the first cell, which the skew shifts: the shift
+    // is in units, like the values, and moves the track by its scaled length.
     height.erase(dc);
-    height.top = pf.top + 2 + negativePart(stretch.y - 25) * (width.x + 1) / 50;
+    height.top = pf.top + px(2 + negativePart(stretch.y - 25) * (width.x + 1) / 50);
     width.erase(dc);
-    width.left = pf.left + 2 + clampNonNegative(25 - stretch.x) * (height.y + 1) / 50;
+    width.left = pf.left + px(2 + clampNonNegative(25 - stretch.x) * (height.y + 1) / 50);
     height.draw(dc);
     width.draw(dc);
     if (view.focus == 0)
         fillMarker(dc, height, view.markColour);
     if (view.focus == 1)
         fillMarker(dc, width, view.markColour);
-    captionOrTyped(dc, view, 0, 1, pf.left - 22, height.top + height.y - 17, "%0.3i ", height.y);
-    captionOrTyped(dc, view, 1, 0, width.left + width.x + 16, pf.top - 22, "%0.3i ", width.x);
+    captionOrTyped(dc, view, 0, 1, pf.left - px(22), height.originY() - px(17), "%0.3i ",
+                   height.y);
+    captionOrTyped(dc, view, 1, 0, width.originX() + px(16), pf.top - px(22), "%0.3i ", width.x);
 }
 
 } // namespace
 
 void adjustFrames(DialogRects& rects)
 {
-    rects.stretchFrame.left += 34;
-    rects.stretchFrame.top += 36;
-    rects.shadingFrame.left += 24;
-    rects.shadingFrame.top += 24;
+    const DisplayScale& scale = rects.scale;
+    rects.stretchFrame.left += scale.px(34);
+    rects.stretchFrame.top += scale.px(36);
+    rects.shadingFrame.left += scale.px(24);
+    rects.shadingFrame.top += scale.px(24);
 }
 
 void releaseDialogControls(XYPad* (&pads)[PadCount], TriStateButton*& button)
@@ -211,22 +253,27 @@ int createDialogControls(const DialogRects& rects, XYPad* (&pads)[PadCount],
     const Box& pf = rects.previewFrame;
     const Box& sf = rects.shadingFrame;
     const Box& tf = rects.stretchFrame;
+    const DisplayScale scale = rects.scale;
+    auto px = [&](int32_t length) { return scale.px(length); };
     auto slider = [&](int32_t top, int32_t range, int32_t flags, const char* label) {
-        return new (std::nothrow) XYPad(sf.left - 4, top, range, 0, 8, 0, 16, 8, 0, 8, flags, label, 0);
+        return new (std::nothrow)
+            XYPad(sf.left - px(4), top, range, 0, 8, 0, 16, 8, 0, 8, flags, label, 0, scale);
     };
     auto sprite = [&](int32_t left, int32_t top) {
-        return new (std::nothrow) XYPad(left, top, 50, 50, 0, 0, 8, 8, 0, 8, PadSprite, "", 0);
+        return new (std::nothrow)
+            XYPad(left, top, 50, 50, 0, 0, 8, 8, 0, 8, PadSprite, "", 0, scale);
     };
-    pads[0] = new (std::nothrow)
-        XYPad(pf.left - 15, pf.top - 6, 0, 300, 0, 0, 13, 0, 0, 13, 0, "", CellHeightCaption);
-    pads[1] = new (std::nothrow)
-        XYPad(pf.left - 6, pf.top - 15, 300, 0, 0, 0, 13, 0, 0, 13, 0, "", CellWidthCaption);
-    pads[3] = slider(sf.bottom + 56, 100, PadRuler | PadCentred | PadShowValue, "S-Shading");
-    button = new (std::nothrow) TriStateButton(sf.left + 84, sf.bottom + 32, 18, 18);
-    pads[2] = slider(sf.bottom + 26, 50, PadRuler | PadShowValue, "S-Bevel width");
-    pads[6] = slider(sf.bottom + 124, 100, PadRuler | PadShowValue, "Light Boosting");
-    pads[7] = slider(sf.bottom + 94, 100, PadRuler | PadShowValue, "Brightness Ratio");
-    pads[4] = sprite(tf.left + 21, tf.top + 21);
+    pads[0] = new (std::nothrow) XYPad(pf.left - px(15), pf.top - px(6), 0, 300, 0, 0, 13, 0, 0,
+                                       13, 0, "", CellHeightCaption, scale);
+    pads[1] = new (std::nothrow) XYPad(pf.left - px(6), pf.top - px(15), 300, 0, 0, 0, 13, 0, 0,
+                                       13, 0, "", CellWidthCaption, scale);
+    pads[3] = slider(sf.bottom + px(56), 100, PadRuler | PadCentred | PadShowValue, "S-Shading");
+    button = new (std::nothrow)
+        TriStateButton(sf.left + px(84), sf.bottom + px(32), 18, 18, scale);
+    pads[2] = slider(sf.bottom + px(26), 50, PadRuler | PadShowValue, "S-Bevel width");
+    pads[6] = slider(sf.bottom + px(124), 100, PadRuler | PadShowValue, "Light Boosting");
+    pads[7] = slider(sf.bottom + px(94), 100, PadRuler | PadShowValue, "Brightness Ratio");
+    pads[4] = sprite(tf.left + px(21), tf.top + px(21));
     pads[5] = sprite(sf.left, sf.top);
 
     bool complete = button != nullptr;
@@ -299,12 +346,12 @@ Box focusFrameTarget(XYPad* const (&pads)[PadCount], const TriStateButton& butto
     switch (stop) {
     case 4:
     case 5: {
-        const XYPad& pad = *pads[stop];
-        const int32_t ox = pad.left + pad.x, oy = pad.top + pad.y;
-        return Box{ox, oy, ox + pad.marker[1].x, oy + pad.marker[2].y};
+        return spriteBox(*pads[stop]);
     }
     case ButtonStop:
-        return Box{button.x, button.y, button.x + button.width, button.y + button.height};
+        // The button as drawn: its cell's size at its scale.
+        return Box{button.x, button.y, button.x + button.scale.px(button.width),
+                   button.y + button.scale.px(button.height)};
     case SwatchStop:
         return rects.swatchRect;
     case DoubleStop:
@@ -320,8 +367,9 @@ Box focusFrameOuter(const Box& target, int32_t width)
                target.bottom + 2 * width};
 }
 
-int32_t focusMarkWidth(int32_t dpi)
+int32_t focusMarkWidth(const DisplayScale& scale)
 {
+    const int32_t dpi = scale.dpi;
     if (dpi < 144)
         return 1;
     return 2 + (dpi - 144) / 96;

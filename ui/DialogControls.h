@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "controls/Canvas.h"
+#include "controls/DisplayScale.h"
 #include "controls/PadKeys.h"
 #include "controls/TriStateButton.h"
 #include "controls/XYPad.h"
@@ -14,8 +15,9 @@
 
 namespace oryn {
 
-// Client rectangles the controls are placed by, read from the dialog's template controls.
-// shadingFrame and stretchFrame are stored already adjusted (see adjustFrames).
+// Client rectangles the controls are placed by, read from the dialog's template controls, and the
+// display scale every length drawn from them is scaled by. shadingFrame and stretchFrame are
+// stored already adjusted (see adjustFrames).
 struct DialogRects {
     Box previewFrame; // 1017
     Box shadingFrame; // 1019, left and top moved in by 24
@@ -23,6 +25,7 @@ struct DialogRects {
     Box swatchRect;   // 1021
     Box linkRect;     // 4000
     Box doubleBox;    // 1027, the "x2" check box
+    DisplayScale scale;
 };
 
 // Where the keyboard focus is among the controls the dialog draws itself: the pads by index, the
@@ -44,15 +47,16 @@ struct DialogView {
     uint32_t markColour = rgb(0, 0, 128);
 };
 
-// The focus mark's thickness for a display of `dpi` dots per inch: 1 up to 120 dpi, 2 from 144,
+// The focus mark's thickness at a display scale: 1 up to 120 DPI (so 1 at 100%), 2 from 144,
 // growing by one for every further 96.
-int32_t focusMarkWidth(int32_t dpi);
+int32_t focusMarkWidth(const DisplayScale& scale);
 
-// Moves the frames' top-left corners to where the pads inside them start.
+// Moves the frames' top-left corners to where the pads inside them start (by lengths scaled with
+// rects.scale).
 void adjustFrames(DialogRects& rects);
 
-// Makes the eight pads and the button for the rectangles, replacing (and deleting) any made
-// before. Returns 0, or 1 when one could not be allocated; nothing is then left half made.
+// Makes the eight pads and the button for the rectangles at their scale, replacing (and
+// deleting) any made before. Returns 0, or 1 when one could not be allocated; nothing is then left half made.
 int createDialogControls(const DialogRects& rects, XYPad* (&pads)[PadCount],
                          TriStateButton*& button);
 

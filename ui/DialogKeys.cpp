@@ -41,8 +41,8 @@ int32_t dialogKeyDown(DialogView& view, XYPad* const (&pads)[PadCount], TriState
         return KeyRedrawStop;
     }
     PadValue target{};
-    if (!padKeyTarget(pad.x, pad.y, pad.right - pad.left, pad.bottom - pad.top, pad.flags, key,
-                      modifiers, target))
+    if (!padKeyTarget(pad.x, pad.y, pad.rangeX(), pad.rangeY(), pad.flags, key, modifiers,
+                      target))
         return KeyIgnored;
     // The key acts on the value the caption shows: a typed number is taken before the step.
     const int32_t taken = typing ? takeEntry(view, pads, dc) : 0;

@@ -297,9 +297,10 @@ void releaseFocusStops()
         stopClass = 0;
 }
 
-void setFocusLook(HDC dc)
+void setFocusLook()
 {
-    dialogView.markWidth = focusMarkWidth(dc != nullptr ? GetDeviceCaps(dc, LOGPIXELSY) : 96);
+    // The mark grows with the dialog's display scale, like everything else it draws.
+    dialogView.markWidth = focusMarkWidth(displayScale);
     dialogView.markColour = GetSysColor(COLOR_HIGHLIGHT);
 }
 

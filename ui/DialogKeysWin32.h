@@ -24,7 +24,7 @@ int createFocusStops(HWND dialog);
 // module unloaded by the host leaves no class behind that points into it.
 void releaseFocusStops();
 
-// The focus mark's width and colour for the display the dialog is on.
-void setFocusLook(HDC dc);
+// The focus mark's width, from the dialog's display scale, and its colour.
+void setFocusLook();
 
 } // namespace oryn

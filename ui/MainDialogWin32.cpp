@@ -4,6 +4,8 @@
 #include "ui/MainDialogWin32.h"
 
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "Resource.h"
 #include "Version.h"
@@ -36,11 +38,12 @@ HCURSOR arrowCursor = nullptr;
 HCURSOR handCursor = nullptr;
 HBITMAP buttonBitmap = nullptr;
 HDC buttonDc = nullptr;
-PreviewBuffers previewBuffers = {};
+PreviewBuffers previewBuffers(nullptr);
 PreviewArea previewImageArea = {};
 BITMAPINFO previewHeader = {};
 HBITMAP previewBitmap = nullptr;
 HDC previewDc = nullptr;
+int32_t previewBitmapSide = 0;
 
 namespace {
 
@@ -49,15 +52,20 @@ const char TransferText[] = "DATA TRANSFER... PLEASE WAIT";
 const char SaveFailedText[] = "Unable to save User Preset";
 const char BrowserKey[] = "Software\\CLASSES\\http\\shell\\open\\command";
 constexpr COLORREF LinkColour = 0x00FF0000; // pure blue
+constexpr int StockBitmap = 21;             // DEFAULT_BITMAP: the 1 x 1 bitmap of a new context
+
+// Word-aligned copy of the preview for sides whose rows are not (see screenRows).
+std::unique_ptr<uint8_t[]> paddedPreview;
+size_t paddedPreviewBytes = 0;
 
 // A posted paint: the controls are drawn and the preview rendered again.
 void postRepaint(HWND dialog) { PostMessageA(dialog, WM_PAINT, 0, 10); }
 
-// Both fonts come from one description; only the underline differs.
-HFONT makeFont(BYTE underline)
+// Both fonts come from one description; only the underline differs. 13 pixels high at 100%.
+HFONT makeFont(BYTE underline, const DisplayScale& scale)
 {
     LOGFONTA font = {};
-    font.lfHeight = 13;
+    font.lfHeight = scale.px(13);
     font.lfUnderline = underline;
     font.lfCharSet = DEFAULT_CHARSET;
     font.lfPitchAndFamily = VARIABLE_PITCH | FF_SWISS;
@@ -65,13 +73,31 @@ HFONT makeFont(BYTE underline)
     return CreateFontIndirectA(&font);
 }
 
-void fillPreviewHeader()
+// The DPI the fonts were made for; they are made again when the display scale changes.
+int32_t fontDpi = 0;
+
+void makeFonts(const DisplayScale& scale)
+{
+    if (dialogFont != nullptr && linkFont != nullptr && fontDpi == scale.dpi)
+        return;
+    HFONT oldDialog = dialogFont;
+    HFONT oldLink = linkFont;
+    dialogFont = makeFont(FALSE, scale);
+    linkFont = makeFont(TRUE, scale);
+    fontDpi = scale.dpi;
+    if (oldDialog != nullptr)
+        DeleteObject(oldDialog);
+    if (oldLink != nullptr)
+        DeleteObject(oldLink);
+}
+
+void fillPreviewHeader(int32_t side)
 {
     BITMAPINFOHEADER& header = previewHeader.bmiHeader;
     std::memset(&previewHeader, 0, sizeof previewHeader);
     header.biSize = sizeof(BITMAPINFOHEADER);
-    header.biWidth = PreviewSize;
-    header.biHeight = -PreviewSize; // top row first
+    header.biWidth = side;
+    header.biHeight = -side; // top row first
     header.biPlanes = 1;
     header.biBitCount = 24;
     header.biCompression = BI_RGB;
@@ -88,11 +114,10 @@ void startDialog(HWND dialog, LPARAM parameter)
     arrowCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)); // IDC_ARROW
     if (handCursor == nullptr)
         handCursor = LoadCursorA(static_cast<HINSTANCE>(moduleInstance), MAKEINTRESOURCEA(IDR_HAND_CURSOR));
-    fillPreviewHeader();
-    if (dialogFont == nullptr)
-        dialogFont = makeFont(FALSE);
-    if (linkFont == nullptr)
-        linkFont = makeFont(TRUE);
+    // The one place the display scale is taken (and again on a DPI change).
+    displayScale = windowDisplayScale(dialogWindow);
+    fillPreviewHeader(previewSide(displayScale));
+    makeFonts(displayScale);
 
     controlsReady = 0;
     fullRedraw = 0;
@@ -105,8 +130,30 @@ void startDialog(HWND dialog, LPARAM parameter)
     currentSelection = 0;
     previousSelection = 0;
     paintActive = 0;
-    std::memset(&previewBuffers, 0, sizeof previewBuffers);
+    previewBuffers.reset(displayScale);
     createFocusStops(dialog);
+}
+
+// The rendered preview as the bitmap takes it: rows padded to whole 4-byte words. At 96 DPI (and
+// any side whose rows are already whole words) the buffer itself.
+const uint8_t* screenRows()
+{
+    const int32_t side = previewBuffers.side;
+    const int32_t rowBytes = previewBuffers.rowBytes();
+    const int32_t stride = (rowBytes + 3) & ~3;
+    if (stride == rowBytes)
+        return previewBuffers.previewImage;
+    const size_t bytes = size_t(stride) * size_t(side);
+    if (paddedPreview == nullptr || paddedPreviewBytes != bytes) {
+        paddedPreview.reset(new (std::nothrow) uint8_t[bytes]());
+        paddedPreviewBytes = paddedPreview != nullptr ? bytes : 0;
+        if (paddedPreview == nullptr)
+            return nullptr;
+    }
+    for (int32_t row = 0; row < side; ++row)
+        std::memcpy(paddedPreview.get() + size_t(row) * size_t(stride),
+                    previewBuffers.previewImage + size_t(row) * size_t(rowBytes), size_t(rowBytes));
+    return paddedPreview.get();
 }
 
 // Puts what has been drawn so far on the screen now, before a long wait in which the dialog
@@ -128,10 +175,14 @@ int firstPaint(HWND dialog)
     // image, which can take a while: the dialog is not blank meanwhile. The dialog's own part of
     // this update comes back here as a nested paint, which only erases and validates.
     RedrawWindow(dialog, nullptr, nullptr, RDW_ERASENOW | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    TextOutA(controlDc, 50, 50, TransferText, 28);
+    TextOutA(controlDc, displayScale.px(50), displayScale.px(50), TransferText, 28);
     presentNow(dialog);
     FilterRecord* record = dialogContext->record;
-    int16_t transfer = previewTransfer(record, planesUsed, imageScale, previewBuffers, previewImageArea);
+    int16_t transfer = memFullErr;
+    if (record != nullptr && previewBuffers.ready()) {
+        const float scale = previewImageScale(record->imageSize.h, record->imageSize.v, displayScale);
+        transfer = previewTransfer(record, planesUsed, scale, previewBuffers, previewImageArea);
+    }
     if (transfer != noErr) {
         dialogResult = transfer;
         EndDialog(dialog, 0);
@@ -139,9 +190,20 @@ int firstPaint(HWND dialog)
     }
     if (previewDc == nullptr)
         previewDc = CreateCompatibleDC(controlDc);
+    // A bitmap of another side (an earlier dialog at another scale) is made again.
+    if (previewBitmap != nullptr && previewBitmapSide != previewBuffers.side) {
+        if (previewDc != nullptr)
+            SelectObject(previewDc, GetStockObject(StockBitmap));
+        DeleteObject(previewBitmap);
+        previewBitmap = nullptr;
+    }
     if (previewBitmap == nullptr && previewDc != nullptr) {
-        previewBitmap = CreateDIBitmap(controlDc, &previewHeader.bmiHeader, CBM_INIT,
-                                       previewBuffers.previewImage, &previewHeader, DIB_RGB_COLORS);
+        previewBitmapSide = previewBuffers.side;
+        const uint8_t* rows = screenRows();
+        previewBitmap = rows != nullptr ? CreateDIBitmap(controlDc, &previewHeader.bmiHeader,
+                                                         CBM_INIT, rows, &previewHeader,
+                                                         DIB_RGB_COLORS)
+                                        : nullptr;
         SelectObject(previewDc, previewBitmap);
     }
     if (buttonDc == nullptr) {
@@ -156,8 +218,9 @@ int firstPaint(HWND dialog)
     dialogRects.stretchFrame = controlClientRect(dialog, IDC_STRETCH_FRAME);
     dialogRects.shadingFrame = controlClientRect(dialog, IDC_SHADING_FRAME);
     dialogRects.doubleBox = controlClientRect(dialog, IDC_STRETCH_DOUBLE);
+    dialogRects.scale = displayScale;
     adjustFrames(dialogRects);
-    setFocusLook(controlDc);
+    setFocusLook();
 
     if (previewDc == nullptr || previewBitmap == nullptr || buttonDc == nullptr ||
         buttonBitmap == nullptr || createDialogControls(dialogRects, pads, button) != 0) {
@@ -201,10 +264,13 @@ int firstPaint(HWND dialog)
 
 void showPreview()
 {
-    SetDIBits(controlDc, previewBitmap, 0, PreviewSize, previewBuffers.previewImage, &previewHeader,
-              DIB_RGB_COLORS);
-    BitBlt(controlDc, dialogRects.previewFrame.left + 3, dialogRects.previewFrame.top + 3,
-           PreviewSize, PreviewSize, previewDc, 0, 0, SRCCOPY);
+    const int32_t side = previewBuffers.side;
+    const uint8_t* rows = screenRows();
+    if (rows == nullptr)
+        return;
+    SetDIBits(controlDc, previewBitmap, 0, side, rows, &previewHeader, DIB_RGB_COLORS);
+    BitBlt(controlDc, dialogRects.previewFrame.left + displayScale.px(3),
+           dialogRects.previewFrame.top + displayScale.px(3), side, side, previewDc, 0, 0, SRCCOPY);
 }
 
 void drawLink()
@@ -267,7 +333,7 @@ void paint(HWND dialog)
     acquireControlDc();
     showPreview();
     drawLink();
-    drawSwatch(controlDc, dialogRects.swatchRect, resolvedColor);
+    drawSwatch(controlDc, dialogRects.swatchRect, resolvedColor, displayScale);
     EndPaint(dialog, &ps);
     releaseControlDc();
     restartCount = 0;

@@ -31,8 +31,9 @@ extern HBITMAP buttonBitmap;         // bitmap 119, the G-Shading picture strip
 extern HDC buttonDc;                 // memory context holding buttonBitmap
 extern PreviewBuffers previewBuffers; // the reduced image and the rendered preview
 extern PreviewArea previewImageArea;  // the part of the buffers that holds image data
-extern BITMAPINFO previewHeader;      // 300 x 300, 24 bits, top row first
+extern BITMAPINFO previewHeader;      // side x side, 24 bits, top row first
 extern HBITMAP previewBitmap;         // the screen copy of the preview
+extern int32_t previewBitmapSide;     // the side previewBitmap was made for
 extern HDC previewDc;                 // memory context holding previewBitmap
 
 // A control changed outside a preview render: the first change since the last completed paint

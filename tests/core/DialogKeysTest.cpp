@@ -243,7 +243,7 @@ TEST(DialogKeysTest, TheMarkGrowsWithTheDisplayScale)
         int32_t dpi, width;
     } const cases[] = {{96, 1}, {120, 1}, {144, 2}, {192, 2}, {240, 3}, {288, 3}};
     for (const Case& c : cases)
-        EXPECT_EQ(focusMarkWidth(c.dpi), c.width) << c.dpi;
+        EXPECT_EQ(focusMarkWidth(displayScaleForDpi(c.dpi)), c.width) << c.dpi;
 
     Controls k;
     DialogView view = focusedOn(ButtonStop);
@@ -266,6 +266,123 @@ std::vector<RasterCanvas::TextCall> textsAt(const RasterCanvas& dc, int32_t x, i
         if (call.x == x && call.y == y)
             found.push_back(call);
     return found;
+}
+
+// The layout of layout() as a dialog at 144 DPI has it: every rectangle half as large again.
+DialogRects layoutAt144()
+{
+    auto grown = [](const Box& box) {
+        return Box{box.left * 3 / 2, box.top * 3 / 2, box.right * 3 / 2, box.bottom * 3 / 2};
+    };
+    DialogRects rects{};
+    rects.previewFrame = grown(Box{22, 24, 327, 330});
+    rects.shadingFrame = grown(Box{325, 24, 435, 115});
+    rects.stretchFrame = grown(Box{433, 24, 550, 143});
+    rects.swatchRect = grown(Box{525, 146, 546, 166});
+    rects.doubleBox = grown(Box{438, 36, 450, 49});
+    rects.scale = displayScaleForDpi(144);
+    adjustFrames(rects);
+    return rects;
+}
+
+TEST(DialogKeysTest, MarksAreDrawnAtTheDisplayScale)
+{
+    const DialogRects rects = layoutAt144();
+    XYPad* pads[PadCount] = {};
+    TriStateButton* button = nullptr;
+    ASSERT_EQ(createDialogControls(rects, pads, button), 0);
+    DialogView view = focusedOn(ButtonStop);
+    view.markWidth = focusMarkWidth(rects.scale);
+    EXPECT_EQ(view.markWidth, 2);
+
+    // The button is drawn 27 pixels a side; its frame two pixels thick, two pixels away.
+    {
+        RasterCanvas dc(900, 600, Face);
+        drawDialogControls(dc, pads, *button, rects, 1, view);
+        const Box b = bounds(markPixels(dc));
+        EXPECT_EQ(b.left, button->x - 4);
+        EXPECT_EQ(b.top, button->y - 4);
+        EXPECT_EQ(b.right, button->x + 27 + 4);
+        EXPECT_EQ(b.bottom, button->y + 27 + 4);
+    }
+
+    // The sprites' frames go around the 12 x 12 sprite, and a sprite moved from its far corner to
+    // the near one leaves no mark behind.
+    for (int32_t stop : {4, 5}) {
+        SCOPED_TRACE(stop);
+        XYPad& pad = *pads[stop];
+        view.focus = stop;
+        RasterCanvas dc(900, 600, Face);
+        pad.x = 50;
+        pad.y = 50;
+        drawDialogControls(dc, pads, *button, rects, 1, view);
+        Box b = bounds(markPixels(dc));
+        EXPECT_EQ(b.left, pad.originX() - 4);
+        EXPECT_EQ(b.right, pad.originX() + 12 + 4);
+        EXPECT_EQ(b.bottom, pad.originY() + 12 + 4);
+
+        pad.erase(dc);
+        pad.x = 0;
+        pad.y = 0;
+        drawStop(dc, pads, *button, rects, view, stop);
+        b = bounds(markPixels(dc));
+        EXPECT_EQ(b.left, pad.originX() - 4);
+        EXPECT_EQ(b.top, pad.originY() - 4);
+        EXPECT_EQ(b.right, pad.originX() + 12 + 4);
+        EXPECT_EQ(b.bottom, pad.originY() + 12 + 4);
+    }
+
+    // A triangle marker is filled inside its outline as drawn: the 13-pixel cell-width triangle
+    // is 20 pixels at this scale.
+    {
+        view.focus = 1;
+        RasterCanvas dc(900, 600, Face);
+        drawDialogControls(dc, pads, *button, rects, 1, view);
+        const Box b = bounds(markPixels(dc));
+        EXPECT_EQ(b.left, pads[1]->originX() + 1);
+        EXPECT_EQ(b.top, pads[1]->originY() + 1);
+        EXPECT_GE(b.right, pads[1]->originX() + 17);
+        EXPECT_LE(b.right, pads[1]->originX() + 20);
+    }
+    releaseDialogControls(pads, button);
+}
+
+TEST(DialogKeysTest, KeysAndTypedNumbersWorkInUnitsAtEveryScale)
+{
+    const DialogRects rects = layoutAt144();
+    XYPad* pads[PadCount] = {};
+    TriStateButton* button = nullptr;
+    ASSERT_EQ(createDialogControls(rects, pads, button), 0);
+    RasterCanvas dc(900, 600, Face);
+    pads[3]->x = 50;
+    pads[2]->x = 10;
+    pads[5]->x = 45;
+    pads[5]->y = 32;
+
+    // The S-Shading value typed is counted from the centre of its 100 units, not of its pixels.
+    DialogView view = focusedOn(3);
+    for (char c : std::string("-12"))
+        dialogKeyChar(view, pads, c);
+    EXPECT_EQ(dialogKeyDown(view, pads, *button, dc, KeyReturn, 0), KeyChanged);
+    EXPECT_EQ(pads[3]->x, 38);
+
+    // End takes the bevel width to its last unit, 50.
+    view = focusedOn(2);
+    EXPECT_EQ(dialogKeyDown(view, pads, *button, dc, KeyEnd, 0), KeyChanged);
+    EXPECT_EQ(pads[2]->x, 50);
+
+    // The light direction typed as two values, from the centre 25,25.
+    view = focusedOn(5);
+    for (char c : std::string("-5,10"))
+        dialogKeyChar(view, pads, c);
+    EXPECT_EQ(dialogKeyDown(view, pads, *button, dc, KeyReturn, 0), KeyChanged);
+    EXPECT_EQ(pads[5]->x, 20);
+    EXPECT_EQ(pads[5]->y, 35);
+
+    // Page Down takes it to the bottom edge, 50 units down.
+    EXPECT_EQ(dialogKeyDown(view, pads, *button, dc, KeyPageDown, 0), KeyChanged);
+    EXPECT_EQ(pads[5]->y, 50);
+    releaseDialogControls(pads, button);
 }
 
 TEST(DialogKeysTest, TheCaptionShowsWhatIsTypedBeforeItIsTaken)

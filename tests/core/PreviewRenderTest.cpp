@@ -95,9 +95,9 @@ TEST(PreviewRenderTest, ThreePlanesLandInBlueGreenRedOrder)
         }
     }
     EXPECT_TRUE(allZero(buffers->previewSource + 200 * PreviewRowBytes, 100 * PreviewRowBytes));
-    EXPECT_TRUE(allZero(buffers->previewAlpha, sizeof buffers->previewAlpha));
-    EXPECT_TRUE(allZero(buffers->previewMask, sizeof buffers->previewMask));
-    EXPECT_TRUE(allZero(buffers->previewImage, sizeof buffers->previewImage));
+    EXPECT_TRUE(allZero(buffers->previewAlpha, buffers->planeBytes()));
+    EXPECT_TRUE(allZero(buffers->previewMask, buffers->planeBytes()));
+    EXPECT_TRUE(allZero(buffers->previewImage, buffers->imageBytes()));
 }
 
 TEST(PreviewRenderTest, FourthPlaneAndMaskFillTheirBuffers)
@@ -135,7 +135,7 @@ TEST(PreviewRenderTest, OneAndTwoPlanesShowTheFirstAsGrey)
                 ASSERT_EQ(px[2], grey);
             }
         }
-        EXPECT_TRUE(allZero(buffers->previewAlpha, sizeof buffers->previewAlpha));
+        EXPECT_TRUE(allZero(buffers->previewAlpha, buffers->planeBytes()));
     }
 }
 
@@ -189,7 +189,32 @@ TEST(PreviewRenderTest, TransferLeavesTheHostsRowPaddingAlone)
         PatternHost plain(size.first, size.second, 3, true);
         auto fromPlain = zeroBuffers();
         ASSERT_EQ(previewTransfer(&plain.record, 3, scale, *fromPlain, area), noErr);
-        EXPECT_EQ(std::memcmp(fromPadded.get(), fromPlain.get(), sizeof(PreviewBuffers)), 0);
+        // Every buffer alike: the reduced image, the rendered one, the mask and the fourth plane.
+        ASSERT_EQ(fromPadded->side, fromPlain->side);
+        EXPECT_EQ(std::memcmp(fromPadded->previewSource, fromPlain->previewSource,
+                              fromPlain->planeBytes() * 8),
+                  0);
+    }
+}
+
+TEST(PreviewRenderTest, ScaledTransferLeavesTheHostsRowPaddingAlone)
+{
+    const DisplayScale scale = displayScaleForDpi(144);
+    for (const auto& size : {std::pair<int32_t, int32_t>{301, 301}, {1000, 700}, {120, 90}}) {
+        const float imageScale = previewImageScale(size.first, size.second, scale);
+        PaddedHost padded(size.first, size.second);
+        auto fromPadded = std::make_unique<PreviewBuffers>(scale);
+        PreviewArea area{};
+        ASSERT_EQ(previewTransfer(&padded.record, 3, imageScale, *fromPadded, area), noErr);
+        EXPECT_EQ(padded.paddingWritten(), 0u) << size.first << " x " << size.second;
+
+        PatternHost plain(size.first, size.second, 3, true);
+        auto fromPlain = std::make_unique<PreviewBuffers>(scale);
+        ASSERT_EQ(previewTransfer(&plain.record, 3, imageScale, *fromPlain, area), noErr);
+        ASSERT_EQ(fromPadded->side, fromPlain->side);
+        EXPECT_EQ(std::memcmp(fromPadded->previewSource, fromPlain->previewSource,
+                              fromPlain->planeBytes() * 8),
+                  0);
     }
 }
 
@@ -202,7 +227,7 @@ TEST(PreviewRenderTest, TransferFailuresLeaveTheBuffers)
         auto buffers = zeroBuffers();
         PreviewArea area{};
         EXPECT_EQ(previewTransfer(&host.record, 3, 2.0f, *buffers, area), memFullErr);
-        EXPECT_TRUE(allZero(buffers->previewSource, sizeof buffers->previewSource));
+        EXPECT_TRUE(allZero(buffers->previewSource, buffers->imageBytes()));
     }
     {
         // A scale that would overfill the 300 x 300 buffers is refused before any request.
@@ -223,7 +248,7 @@ TEST(PreviewRenderTest, TransferFailuresLeaveTheBuffers)
         auto buffers = zeroBuffers();
         PreviewArea area{};
         EXPECT_EQ(previewTransfer(&host.record, 3, 1.0f, *buffers, area), memFullErr);
-        EXPECT_TRUE(allZero(buffers->previewSource, sizeof buffers->previewSource));
+        EXPECT_TRUE(allZero(buffers->previewSource, buffers->imageBytes()));
     }
     auto buffers = zeroBuffers();
     PreviewArea area{};
@@ -266,9 +291,9 @@ TEST(PreviewRenderTest, RenderPassesTheControlsInPreviewUnits)
     RenderEngine(&context, 23, 37, 30, -40, 5, -13, 15, 20, 30, 12.0f, 2, 0, 0, 200, 150,
                  direct->previewSource, 900, direct->previewImage, 900, direct->previewMask, 300,
                  direct->previewAlpha, 29, 0.0f, 13, 0.0f, 1, 0x00FFFFFFu, 3, neverStop);
-    EXPECT_EQ(std::memcmp(buffers->previewImage, direct->previewImage, sizeof direct->previewImage),
+    EXPECT_EQ(std::memcmp(buffers->previewImage, direct->previewImage, direct->imageBytes()),
               0);
-    EXPECT_FALSE(allZero(buffers->previewImage, sizeof buffers->previewImage));
+    EXPECT_FALSE(allZero(buffers->previewImage, buffers->imageBytes()));
 
     // A stop from the callback comes back unchanged.
     EXPECT_EQ(previewRender(&context, c, area, *buffers, stopAtOnce), 1);

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "Version.h"
+#include "controls/DisplayScale.h"
 #include "tools/oryn3d/UserPresets.h"
 
 namespace oryn {
@@ -253,6 +254,11 @@ int setThreads(Invocation& q, const std::string& text, std::string& error)
     return 0;
 }
 
+int setDpi(Invocation& q, const std::string& text, std::string& error)
+{
+    return setNumber(text, MinDpi, MaxDpi, q.dpi, error);
+}
+
 int setLossless(Invocation& q, const std::string&, std::string&)
 {
     q.encode.lossless = true;
@@ -421,6 +427,10 @@ const OptionDef Options[] = {
      "libvips' thread pool, which renders the strips while the file is read and written. The "
      "output is the same bytes whatever this says",
      nullptr, setThreads},
+    {"dpi", 0, "N", PreviewBit, RunGroup,
+     "Display DPI the dialog runs at, 96..480 (default 96): the preview is the one the dialog "
+     "shows there, 300 x 300 at 96 and larger above (450 x 450 at 144)",
+     nullptr, setDpi},
     {"no-remember", 0, nullptr, ImageBits, RunGroup,
      "Do not store these settings as the user preset \"Last Used\" (a successful render stores "
      "them; a preview never does)",

@@ -704,7 +704,7 @@ Outcome runJob(const Invocation& q, const Job& job, bool preview, RunShared& sha
     const std::string target = job.output == "-" ? job.output : imageFile.temporary();
     if (preview) {
         Raster result;
-        const int16_t status = renderPreview(host, block, controls, result);
+        const int16_t status = renderPreview(host, block, controls, result, q.dpi);
         if (status == userCanceledErr || cancelRequested())
             return Outcome::Cancelled;
         if (status == memFullErr) {

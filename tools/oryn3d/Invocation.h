@@ -70,6 +70,7 @@ struct Invocation {
     bool dryRun = false;
     bool keepOrientation = false;
     int threads = 0; // 0: every core
+    int32_t dpi = 96; // preview: the display DPI of the dialog whose preview is written
     ControlSettings controls;
     std::optional<PadPoint> cellSizePx; // --cell-size-px: cell width, height in image pixels
 

@@ -396,7 +396,7 @@ void endRenderProgress()
 }
 
 int16_t renderPreview(const HostImage& host, ParamBlock& block, const ControlState& controls,
-                      Raster& result)
+                      Raster& result, int32_t dpi)
 {
     // The preview's reduction works through an image-sized scratch area in place of the output.
     Raster scratch;
@@ -413,9 +413,11 @@ int16_t renderPreview(const HostImage& host, ParamBlock& block, const ControlSta
     shown.resolvedColor =
         resolveBackgroundColor(shown.currentMode, setup.planesUsed, r, shown.pickerColor, 0);
 
-    std::unique_ptr<PreviewBuffers> buffers(new PreviewBuffers());
+    const DisplayScale scale = displayScaleForDpi(dpi);
+    std::unique_ptr<PreviewBuffers> buffers(new PreviewBuffers(scale));
     PreviewArea area{};
-    int16_t status = previewTransfer(&r, setup.planesUsed, setup.imageScale, *buffers, area);
+    const float imageScale = previewImageScale(r.imageSize.h, r.imageSize.v, scale);
+    int16_t status = previewTransfer(&r, setup.planesUsed, imageScale, *buffers, area);
     if (status == noErr) {
         ParamContext context{&block, &r};
         status =
@@ -426,7 +428,7 @@ int16_t renderPreview(const HostImage& host, ParamBlock& block, const ControlSta
         return status;
 
     // The preview buffer holds blue, green, red; files hold red, green, blue.
-    if (result.allocate(PreviewSize, PreviewSize, 3) != 0)
+    if (result.allocate(buffers->side, buffers->side, 3) != 0)
         return memFullErr;
     const uint8_t* bgr = buffers->previewImage;
     uint8_t* rgb = result.pixels.data();

@@ -61,10 +61,10 @@ std::string progressLine(const std::string& label, int percent, int columns);
 void reportRenderProgress(const HostImage& host, int32_t done, int32_t total);
 void endRenderProgress();
 
-// The 300 x 300 preview that the dialog shows for `controls`, with `block` as the dialog's
-// working record. `result` receives it as RGB. Returns noErr, userCanceledErr after Ctrl-C, or
-// the error code of the image transfer or render.
+// The preview that the dialog shows for `controls` on a display of `dpi` (300 x 300 at 96, more
+// above), with `block` as the dialog's working record. `result` receives it as RGB. Returns
+// noErr, userCanceledErr after Ctrl-C, or the error code of the image transfer or render.
 int16_t renderPreview(const HostImage& host, ParamBlock& block, const ControlState& controls,
-                      Raster& result);
+                      Raster& result, int32_t dpi = 96);
 
 } // namespace oryn
