@@ -9,7 +9,7 @@
 # MODULE is oryn-relief.so, SAMPLEGEN the oryn-samplegen program (it draws the image opened),
 # WORKDIR a folder that is emptied and holds the profile, the logs and the screenshots
 # (before.png: the image before the tool opens; preview.png: the screen with the preview;
-# dialog.png: the dialog alone). OUT.png, if given, receives a copy of dialog.png
+# dialog.png: the dialog alone; preset.png: the dialog with a preset chosen). OUT.png, if given, receives a copy of dialog.png
 # (docs/gimp-dialog.png is made this way). Exits 0 when the dialog and the preview appeared;
 # prints ORYN-SKIPPED and exits 0 where GIMP, Xvfb, xdotool or ImageMagick is missing.
 set -euo pipefail
@@ -162,7 +162,21 @@ echo "Pixels of the image changed by the preview: $changed of 93600" >>"$work/di
 [[ $changed =~ ^[0-9]+$ ]] && ((changed > 46800)) || fail "the canvas shows no preview ($changed)"
 read -r width height left top < <(geometry "$dialog")
 echo "GEGL Operation dialog, oryn:relief: ${width}x${height} at $left,$top" >>"$work/dialog.txt"
-cat "$work/dialog.txt"
+# A preset chosen from the Preset list by keyboard (the second sample, Herring-Bone): GIMP greys
+# out the cell shape's values, which the preset replaces.
+xdotool mousemove $((left + 200)) $((top + 191)) click 1
+sleep 1.5
+xdotool key Down Down Return
+xdotool mousemove 5 995
+sleep 1
+poll 120 settled root || fail "the preview did not settle after the preset"
+import -window "$dialog" "$work/preset.png"
+greyed=$(compare -metric AE "$work/dialog.png" "$work/preset.png" null: 2>&1 || true)
+greyed=${greyed%% *}
+echo "Dialog pixels changed by the preset: $greyed" >>"$work/dialog.txt"
+[[ $greyed =~ ^[0-9]+$ ]] && ((greyed > 500)) || fail "the preset changed nothing in the dialog"
+
 if [ -n "$out" ]; then
     cp "$work/dialog.png" "$out"
 fi
+cat "$work/dialog.txt"
