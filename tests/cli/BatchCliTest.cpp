@@ -1,6 +1,6 @@
 // oryn3d for batch work and scripts: many inputs into a folder, encoding options, the
 // inputs people have, pipes, the man page, completions and install rules, --threads, JSON and
-// --dry-run; and the memory a full-size render takes (issues 10 and 18). Every case runs the
+// --dry-run; and the memory a full-size render takes. Every case runs the
 // built tool.
 #include <gtest/gtest.h>
 
