@@ -33,16 +33,20 @@ property_enum (preset, _("Preset"), OrynReliefPreset, oryn_relief_preset,
                  "stretch, G-Shading and x2) in place of the values below; light boosting, "
                  "brightness ratio, antialiasing and the background still apply"))
 
+// The cell size is an x/y pair: GIMP draws the two together with a chain that keeps the cells
+// square while it is linked. The light and stretch values stay apart: linking them means nothing.
 property_int (cell_width, _("Cell width"), 35)
   description (_("Cell width in preview pixels (the dialog's 300 x 300 preview), scaled to "
                  "the image: one preview pixel is the larger side / 300 image pixels, at least 1"))
   value_range (0, 300)
   ui_meta ("sensitive", "preset {none}")
+  ui_meta ("axis", "x")
 
 property_int (cell_height, _("Cell height"), 55)
   description (_("Cell height in preview pixels, scaled to the image like the cell width"))
   value_range (0, 300)
   ui_meta ("sensitive", "preset {none}")
+  ui_meta ("axis", "y")
 
 property_int (bevel, _("S-Bevel width"), 0)
   description (_("Width of the bevelled cell edges"))

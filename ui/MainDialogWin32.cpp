@@ -345,6 +345,8 @@ void paint(HWND dialog)
     paintActive = 0;
 }
 
+} // namespace
+
 void launchHomePage()
 {
     char name[1] = {'\0'};
@@ -362,6 +364,8 @@ void launchHomePage()
         CloseHandle(process.hProcess);
     }
 }
+
+namespace {
 
 // The selected entry's text, at most 19 characters, into textBuffer.
 void selectedEntryText(HWND dialog)
