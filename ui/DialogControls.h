@@ -29,12 +29,13 @@ struct DialogRects {
 };
 
 // Where the keyboard focus is among the controls the dialog draws itself: the pads by index, the
-// G-Shading button, the background swatch, and the "x2" box (a real check box without a caption,
-// whose focus mark the dialog draws).
+// G-Shading button, the background swatch, the "x2" box (a real check box without a caption,
+// whose focus mark the dialog draws) and the home page link.
 constexpr int32_t NoStop = -1;
 constexpr int32_t ButtonStop = PadCount;
 constexpr int32_t SwatchStop = PadCount + 1;
 constexpr int32_t DoubleStop = PadCount + 2;
+constexpr int32_t LinkStop = PadCount + 3;
 
 // What the drawing shows beyond the values: the focus mark and a number being typed.
 struct DialogView {
@@ -66,8 +67,9 @@ void releaseDialogControls(XYPad* (&pads)[PadCount], TriStateButton*& button);
 // One pass of drawing: pads 0 and 1 (moved with the skew), their captions and the button always;
 // the other pads, the stretch figure and the light cross-hair on a full redraw or while grabbed.
 // The focused control gets its mark: the triangle markers are filled, the sprite markers, the
-// button, the swatch and the "x2" box get a frame; a pad being typed into shows the typed text
-// as its caption. The frames of the swatch and the "x2" box are drawn on a full redraw.
+// button, the swatch, the "x2" box and the link get a frame; a pad being typed into shows the
+// typed text as its caption. The frames of the swatch, the "x2" box and the link are drawn on a
+// full redraw.
 void drawDialogControls(Canvas& dc, XYPad* const (&pads)[PadCount], TriStateButton& button,
                         const DialogRects& rects, int fullRedraw,
                         const DialogView& view = DialogView{});
@@ -78,8 +80,8 @@ void drawDialogControls(Canvas& dc, XYPad* const (&pads)[PadCount], TriStateButt
 void drawStop(Canvas& dc, XYPad* const (&pads)[PadCount], TriStateButton& button,
               const DialogRects& rects, const DialogView& view, int32_t stop);
 
-// The box a frame-shaped focus mark goes around: a sprite marker, the button, the swatch or the
-// "x2" box. Empty for the other stops.
+// The box a frame-shaped focus mark goes around: a sprite marker, the button, the swatch, the
+// "x2" box or the link. Empty for the other stops.
 Box focusFrameTarget(XYPad* const (&pads)[PadCount], const TriStateButton& button,
                      const DialogRects& rects, int32_t stop);
 // The frame around `target`: lines `width` thick, `width` away from it.

@@ -17,12 +17,14 @@ DialogView dialogView;
 namespace {
 
 const char StopClass[] = "OrynFocusStop";
-constexpr int32_t StopWindows = SwatchStop + 1;
+constexpr int32_t StopWindows = LinkStop + 1;
 
-// What a screen reader or a window list calls each focus window.
+// What a screen reader or a window list calls each focus window. "x2" is a check box of the
+// template and needs none.
 const char* const StopNames[StopWindows] = {
-    "Cell height",     "Cell width",     "S-Bevel width",    "S-Shading", "Stretch",
-    "Light direction", "Light Boosting", "Brightness Ratio", "G-Shading", "BkgrColor"};
+    "Cell height",      "Cell width", "S-Bevel width", "S-Shading",
+    "Stretch",          "Light direction", "Light Boosting", "Brightness Ratio",
+    "G-Shading",        "BkgrColor", nullptr, "Home page"};
 
 HWND stopWindows[StopWindows] = {};
 ATOM stopClass = 0;
@@ -100,6 +102,8 @@ int32_t stopKeyDown(int32_t stop, uint32_t key, uint32_t modifiers, bool inRende
         noteControlChange(dialogWindow);
     if (result == KeyOpensBackground && !inRender)
         openBackgroundChoice();
+    if (result == KeyOpensLink && !inRender)
+        launchHomePage();
     return result;
 }
 
@@ -191,7 +195,9 @@ LRESULT CALLBACK doubleBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM 
 int32_t pollFocusedKeys()
 {
     const int32_t stop = dialogView.focus;
-    if (!controlsMade() || stop < 0 || stop == SwatchStop || stop >= StopWindows)
+    // The swatch and the link open something: their keys wait for the dialog's own loop.
+    if (!controlsMade() || stop < 0 || stop == SwatchStop || stop == LinkStop ||
+        stop >= StopWindows)
         return 0;
     HWND window = stopWindows[stop];
     MSG message;
@@ -244,6 +250,8 @@ int createFocusStops(HWND dialog)
     dialogView = DialogView{};
     int failed = 0;
     for (int32_t i = 0; i < StopWindows; ++i) {
+        if (StopNames[i] == nullptr)
+            continue;
         // No size: the control is drawn by the dialog, and the mouse goes to the dialog as ever.
         stopWindows[i] =
             stopClass == 0 ? nullptr
@@ -266,6 +274,7 @@ int createFocusStops(HWND dialog)
     // reads, ahead of the frames and texts.
     const HWND order[] = {stopWindows[1],
                           stopWindows[0],
+                          stopWindows[LinkStop],
                           stopWindows[5],
                           doubleBox,
                           stopWindows[4],

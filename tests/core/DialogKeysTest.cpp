@@ -24,6 +24,7 @@ DialogRects layout()
     rects.stretchFrame = Box{433, 24, 550, 143};
     rects.swatchRect = Box{525, 146, 546, 166};
     rects.doubleBox = Box{438, 36, 450, 49};
+    rects.linkRect = Box{100, 352, 218, 366};
     adjustFrames(rects);
     return rects;
 }
@@ -77,6 +78,10 @@ TEST(DialogKeysTest, EachStopAnswersItsKeys)
         {SwatchStop, KeyReturn, 0, KeyOpensBackground, -1, 0, 0},
         {SwatchStop, KeyDown, 0, KeyIgnored, -1, 0, 0},
         {DoubleStop, KeySpace, 0, KeyIgnored, -1, 0, 0},
+        {LinkStop, KeySpace, 0, KeyOpensLink, -1, 0, 0},
+        {LinkStop, KeyReturn, 0, KeyOpensLink, -1, 0, 0},
+        {LinkStop, KeyRight, 0, KeyIgnored, -1, 0, 0},
+        {LinkStop, '5', 0, KeyIgnored, -1, 0, 0},
         {NoStop, KeyRight, 0, KeyIgnored, 1, 35, 0},
     };
     for (const Case& c : cases) {
@@ -97,9 +102,9 @@ TEST(DialogKeysTest, EachStopAnswersItsKeys)
 TEST(DialogKeysTest, ReturnAndEscapeStayWithTheStopOnlyWhereItUsesThem)
 {
     Controls k;
-    for (int32_t stop = NoStop; stop <= DoubleStop; ++stop) {
+    for (int32_t stop = NoStop; stop <= LinkStop; ++stop) {
         DialogView view = focusedOn(stop);
-        const bool activates = stop == ButtonStop || stop == SwatchStop;
+        const bool activates = stop == ButtonStop || stop == SwatchStop || stop == LinkStop;
         EXPECT_EQ(stopTakesKey(view, KeyReturn), activates) << stop;
         EXPECT_FALSE(stopTakesKey(view, KeyEscape)) << stop;
         EXPECT_FALSE(stopTakesKey(view, KeyLeft)) << stop;
@@ -213,6 +218,8 @@ TEST(DialogKeysTest, TheFocusedControlAloneCarriesAMark)
         {ButtonStop, Box{431, 145, 453, 167}, 84},
         {SwatchStop, Box{523, 144, 548, 168}, 94},
         {DoubleStop, Box{436, 34, 452, 51}, 62},
+        // ... and the link's area under the preview.
+        {LinkStop, Box{98, 350, 220, 368}, 276},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.stop);

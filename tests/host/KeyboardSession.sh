@@ -4,15 +4,16 @@
 # preset in the preset list, turns Antialiasing off, and then Tabs through every control of the
 # dialog in reading order: numbers typed into the cell-size, light, shading and brightness
 # captions (one typed number dropped with Escape), arrow and Shift+arrow steps, Home and End,
-# the reset key, "x2", the G-Shading button, and the background chosen in the popup with the
-# arrows. Keys are sent in bursts, so many arrive while a preview render runs. Return applies.
+# the reset key, "x2", the G-Shading button, the background chosen in the popup with the
+# arrows, and the home page link opened with Space (the prefix's browser command is replaced by
+# a recorder for the run). Keys are sent in bursts, so many arrive while a preview render runs. Return applies.
 # Then:
 #  - the stored "Last Used" record is the record oryn3d makes of the same values;
 #  - the module's output equals `oryn3d render --block` of that record, byte for byte.
 # Screenshots of the focus mark on each kind of control are left in the work folder.
-#   KeyboardSession.sh EMULATOR TESTHOST MODULE TOOL SAMPLEGEN WORKDIR
+#   KeyboardSession.sh EMULATOR TESTHOST MODULE TOOL SAMPLEGEN WORKDIR RECORDER
 set -u
-emulator=$1 testhost=$2 module=$3 tool=$4 samplegen=$5 dir=$6
+emulator=$1 testhost=$2 module=$3 tool=$4 samplegen=$5 dir=$6 recorder=$7
 rm -rf "$dir"
 mkdir -p "$dir"
 if [ -f "$ORYN_WINE_DIR/no32bit" ]; then
@@ -27,10 +28,28 @@ step() { echo "-- $*"; }
 "$samplegen" "$dir/in.png" 640 427 >/dev/null || { echo "cannot make the photo"; exit 1; }
 map=$dir/map.txt
 : >"$map"
+
+# The link starts the browser registered for http: for this run, a recorder that appends its
+# command line to a file. The prefix's own command is put back at the end.
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+browser_key='HKLM\Software\Classes\http\shell\open\command'
+previous_browser=$("$emulator" reg query "$browser_key" /ve 2>/dev/null | tr -d '\r' |
+    sed -n 's/^ *(Default) *REG_SZ *//p')
+restore_browser() {
+    if [ -n "$previous_browser" ]; then
+        "$emulator" reg add "$browser_key" /ve /d "$previous_browser" /f >/dev/null 2>&1
+    else
+        "$emulator" reg delete "$browser_key" /ve /f >/dev/null 2>&1
+    fi
+}
+"$emulator" reg add "$browser_key" /ve /d "\"$(windows_path "$recorder")\" \"%1\"" /f >/dev/null 2>&1 ||
+    { echo "cannot register the recorder as the browser"; exit 1; }
+export ORYN_RECORD_FILE
+ORYN_RECORD_FILE=$(windows_path "$dir/link.txt")
 "$emulator" "$testhost" --plugin "$module" --in "$dir/in.png" --out "$dir/out.png" --clear-store \
     --fore 336699 --back FFEEDD --pick 8040C0 --window-map "$map" --show-store >"$dir/host.log" 2>&1 &
 host=$!
-trap 'kill $host 2>/dev/null; wait $host 2>/dev/null' EXIT
+trap 'kill $host 2>/dev/null; wait $host 2>/dev/null; restore_browser' EXIT
 
 # Waits until the map names a new window whose lines match $1; sets win_id (its handle) and
 # win_x, win_y, win_w, win_h (its client area on the screen).
@@ -108,6 +127,14 @@ step "cell height: 80 typed, then Down: 81"
 keys Tab 8 0 Return Down
 dialog_shot focus-cell-height
 
+step "link: Tab reaches it, and Space opens the home page in the registered browser"
+keys Tab
+dialog_shot focus-link
+keys space
+for _ in $(seq 200); do [ -s "$dir/link.txt" ] && break; sleep 0.05; done
+tr -d '\r' <"$dir/link.txt" 2>/dev/null | grep -q ' https://oryn3d.example/$' ||
+    fail "Space on the link did not open the home page: $(cat "$dir/link.txt" 2>/dev/null)"
+
 step "light direction: -5,10 typed, then Up: 20,34"
 keys Tab minus 5 comma 1 0
 dialog_shot typing-light
@@ -163,6 +190,7 @@ for _ in $(seq 600); do kill -0 "$host" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$host" 2>/dev/null && { fail "Return did not apply"; kill "$host"; }
 wait "$host"
 trap - EXIT
+restore_browser
 tr -d '\r' <"$dir/host.log" >"$dir/host.txt"
 cat "$dir/host.txt"
 grep -q '^call start -> 0$' "$dir/host.txt" || fail "start did not return noErr"
