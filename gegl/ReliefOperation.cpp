@@ -278,6 +278,10 @@ static void gegl_op_class_init(GeglOpClass* klass)
         _("Turns the image into a relief: a grid of cells pleated into a zigzag, each cell "
           "with a pattern, bevelled edges and a light gradient, every pixel sampled back from "
           "the image"),
+        // GIMP 3 puts an operation that names a menu path into that menu, beside Emboss and
+        // Mosaic; GIMP 2.10 ignores these keys and lists it in the GEGL Operation tool only.
+        "gimp:menu-path", "<Image>/Filters/Distorts",
+        "gimp:menu-label", _("Oryn 3D..."),
         nullptr);
 }
 

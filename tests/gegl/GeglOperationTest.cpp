@@ -39,6 +39,9 @@ TEST(GeglModule, LoadsFromItsFolderWithNoOtherModule)
     // Nothing else was loaded: GEGL's own modules live elsewhere.
     EXPECT_FALSE(gegl_has_operation("gegl:png-load"));
     EXPECT_STREQ(gegl_operation_get_key("oryn:relief", "title"), "Oryn 3D");
+    // GIMP 3's menu entry for the filter.
+    EXPECT_STREQ(gegl_operation_get_key("oryn:relief", "gimp:menu-path"), "<Image>/Filters/Distorts");
+    EXPECT_STREQ(gegl_operation_get_key("oryn:relief", "gimp:menu-label"), "Oryn 3D...");
     gegl_exit();
 }
 

@@ -274,6 +274,15 @@ std::string suggestion(const std::string& name, const std::vector<std::string>& 
     return near.empty() ? std::string() : " (did you mean '" + near + "'?)";
 }
 
+// The usage error of a command naming a user preset the store does not hold, with the nearest
+// stored name when one is close.
+int noUserPreset(const char* command, const std::string& name, PresetDatabase& store)
+{
+    reportError(std::string(command) + ": no user preset '" + name + "'" +
+                suggestion(name, storedNames(store)) + "; 'oryn3d presets list' shows them");
+    return ExitUsage;
+}
+
 int deletePreset(const Invocation& q)
 {
     PresetName name;
@@ -299,10 +308,7 @@ int deletePreset(const Invocation& q)
     case StoreResult::Ok:
         return 0;
     case StoreResult::NotFound:
-        reportError("presets delete: no user preset '" + name.name + "'" +
-                    suggestion(name.name, storedNames(store)) +
-                    "; 'oryn3d presets list' shows them");
-        return ExitUsage;
+        return noUserPreset("presets delete", name.name, store);
     case StoreResult::Failed:
         break;
     }
@@ -339,10 +345,7 @@ int renamePreset(const Invocation& q)
     case StoreResult::Ok:
         return 0;
     case StoreResult::NotFound:
-        reportError("presets rename: no user preset '" + from.name + "'" +
-                    suggestion(from.name, storedNames(store)) +
-                    "; 'oryn3d presets list' shows them");
-        return ExitUsage;
+        return noUserPreset("presets rename", from.name, store);
     case StoreResult::Failed:
         break;
     }
@@ -366,10 +369,7 @@ int exportPreset(const Invocation& q)
     case StoreResult::Ok:
         break;
     case StoreResult::NotFound:
-        reportError("presets export: no user preset '" + name.name + "'" +
-                    suggestion(name.name, storedNames(store)) +
-                    "; 'oryn3d presets list' shows them");
-        return ExitUsage;
+        return noUserPreset("presets export", name.name, store);
     case StoreResult::Failed:
         reportError(error);
         return ExitFailure;
