@@ -2,7 +2,7 @@
 # Starts or stops the Wine session of a build tree: an Xvfb display for programs that make
 # windows, a private Wine prefix, and one persistent wineserver so that each test program starts
 # quickly. `stop` ends the wineserver (and with it every Wine process of the prefix) and Xvfb.
-#   wine-session.sh start|stop BUILD_DIR [32|64]
+#   wine-session.sh start|stop BUILD_DIR [32|64] [WIDTHxHEIGHT]   (the screen, 1024x768 unless given)
 #   wine-session.sh dpi BUILD_DIR N      (the running session's system DPI becomes N)
 # A 64-bit session uses Wine's 64-bit loader directly, in a 64-bit prefix, so it never needs
 # 32-bit support from the kernel. A 32-bit session first asks scripts/probe-32bit.sh; where the
@@ -12,6 +12,7 @@ set -eu
 action=$1
 dir=$(realpath -m "$2")/wine
 bits=${3:-64}
+screen=${4:-1024x768}
 scripts=$(dirname "$(realpath "$0")")
 . "$scripts/wine-env.sh"
 export WINEPREFIX=$dir/prefix
@@ -45,7 +46,7 @@ start)
     fi
     # Xvfb picks a free display number and writes it to the descriptor we hand it.
     rm -f "$dir/displayfd"
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/displayfd" >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 ${screen}x24 -nolisten tcp 3>"$dir/displayfd" >/dev/null 2>&1 &
     echo $! >"$dir/xvfb.pid"
     for _ in $(seq 100); do
         [ -s "$dir/displayfd" ] && break
@@ -80,7 +81,7 @@ start)
     # dialog closed over another is not repainted until the next input); inside Wine's own desktop
     # every window behaves as on Windows, and screen coordinates stay those of the X screen.
     "$WINELOADER" reg.exe add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-    "$WINELOADER" reg.exe add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+    "$WINELOADER" reg.exe add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "$screen" /f >/dev/null 2>&1
     # The server restarts with the setting; wineboot starts the prefix's services and the desktop
     # again here, with no output of ctest's inherited, so that they never hold a test's pipe open.
     wineserver -k >/dev/null 2>&1 || true
@@ -111,7 +112,7 @@ stop)
     echo "wine-session: stopped"
     ;;
 *)
-    echo "usage: wine-session.sh start|stop BUILD_DIR [32|64] | dpi BUILD_DIR N" >&2
+    echo "usage: wine-session.sh start|stop BUILD_DIR [32|64] [WIDTHxHEIGHT] | dpi BUILD_DIR N" >&2
     exit 2
     ;;
 esac

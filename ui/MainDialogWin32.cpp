@@ -19,6 +19,7 @@
 #include "params/PresetStore.h"
 #include "params/SamplePresets.h"
 #include "ui/DialogKeysWin32.h"
+#include "ui/DialogLayoutWin32.h"
 #include "ui/HomePageLink.h"
 
 namespace oryn {
@@ -48,6 +49,7 @@ int32_t previewBitmapSide = 0;
 namespace {
 
 const char HomePage[] = ORYN_HOME_PAGE;
+const char MainDialogTemplate[] = "SAMPLES";
 const char TransferText[] = "DATA TRANSFER... PLEASE WAIT";
 const char SaveFailedText[] = "Unable to save User Preset";
 const char BrowserKey[] = "Software\\CLASSES\\http\\shell\\open\\command";
@@ -116,6 +118,9 @@ void startDialog(HWND dialog, LPARAM parameter)
         handCursor = LoadCursorA(static_cast<HINSTANCE>(moduleInstance), MAKEINTRESOURCEA(IDR_HAND_CURSOR));
     // The one place the display scale is taken (and again on a DPI change).
     displayScale = windowDisplayScale(dialogWindow);
+    // The template's controls grow with the display scale by the same factor as the drawing,
+    // whatever sizes the dialog font has; this runs before any control of the dialog's own exists.
+    layOutDialog(dialog, MainDialogTemplate, displayScale);
     fillPreviewHeader(previewSide(displayScale));
     makeFonts(displayScale);
 
