@@ -29,12 +29,13 @@ struct DialogRects {
 };
 
 // Where the keyboard focus is among the controls the dialog draws itself: the pads by index, the
-// G-Shading button, the background swatch, and the "x2" box (a real check box without a caption,
-// whose focus mark the dialog draws).
+// G-Shading button, the background swatch, the "x2" box (a real check box without a caption,
+// whose focus mark the dialog draws) and the home page link.
 constexpr int32_t NoStop = -1;
 constexpr int32_t ButtonStop = PadCount;
 constexpr int32_t SwatchStop = PadCount + 1;
 constexpr int32_t DoubleStop = PadCount + 2;
+constexpr int32_t LinkStop = PadCount + 3;
 
 // What the drawing shows beyond the values: the focus mark and a number being typed.
 struct DialogView {
@@ -78,8 +79,8 @@ void drawDialogControls(Canvas& dc, XYPad* const (&pads)[PadCount], TriStateButt
 void drawStop(Canvas& dc, XYPad* const (&pads)[PadCount], TriStateButton& button,
               const DialogRects& rects, const DialogView& view, int32_t stop);
 
-// The box a frame-shaped focus mark goes around: a sprite marker, the button, the swatch or the
-// "x2" box. Empty for the other stops.
+// The box a frame-shaped focus mark goes around: a sprite marker, the button, the swatch, the
+// "x2" box or the link's area. Empty for the other stops.
 Box focusFrameTarget(XYPad* const (&pads)[PadCount], const TriStateButton& button,
                      const DialogRects& rects, int32_t stop);
 // The frame around `target`: lines `width` thick, `width` away from it.

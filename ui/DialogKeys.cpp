@@ -29,6 +29,8 @@ int32_t dialogKeyDown(DialogView& view, XYPad* const (&pads)[PadCount], TriState
         return button.handleKey(key) != 0 ? KeyChanged : KeyIgnored;
     if (stop == SwatchStop)
         return key == KeySpace || key == KeyReturn ? KeyOpensBackground : KeyIgnored;
+    if (stop == LinkStop)
+        return key == KeySpace || key == KeyReturn ? KeyOpensLink : KeyIgnored;
     if (!isPad(stop))
         return KeyIgnored;
 
@@ -62,7 +64,8 @@ int32_t dialogKeyChar(DialogView& view, XYPad* const (&pads)[PadCount], char c)
 
 bool stopTakesKey(const DialogView& view, uint32_t key)
 {
-    if (key == KeyReturn && (view.focus == ButtonStop || view.focus == SwatchStop))
+    if (key == KeyReturn && (view.focus == ButtonStop || view.focus == SwatchStop ||
+                              view.focus == LinkStop))
         return true;
     return (key == KeyReturn || key == KeyEscape) && entryActive(view.entry, view.focus);
 }

@@ -25,6 +25,7 @@ const char* const StopNames[StopWindows] = {
     "Light direction", "Light Boosting", "Brightness Ratio", "G-Shading", "BkgrColor"};
 
 HWND stopWindows[StopWindows] = {};
+HWND linkWindow = nullptr; // the home page link's focus window
 ATOM stopClass = 0;
 WNDPROC doubleBoxProcedure = nullptr; // the "x2" check box's own procedure
 
@@ -35,6 +36,8 @@ int32_t stopOf(HWND window)
     for (int32_t i = 0; i < StopWindows; ++i)
         if (stopWindows[i] == window)
             return i;
+    if (window == linkWindow)
+        return LinkStop;
     if (dialogWindow != nullptr && window == GetDlgItem(dialogWindow, IDC_STRETCH_DOUBLE))
         return DoubleStop;
     return NoStop;
@@ -100,6 +103,8 @@ int32_t stopKeyDown(int32_t stop, uint32_t key, uint32_t modifiers, bool inRende
         noteControlChange(dialogWindow);
     if (result == KeyOpensBackground && !inRender)
         openBackgroundChoice();
+    if (result == KeyOpensLink && !inRender)
+        openHomePage();
     return result;
 }
 
@@ -254,6 +259,14 @@ int createFocusStops(HWND dialog)
                                              instance, nullptr);
         failed |= stopWindows[i] == nullptr ? 1 : 0;
     }
+    linkWindow = stopClass == 0 ? nullptr
+                                : CreateWindowExA(0, StopClass, "Home page",
+                                                  WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 0, 0,
+                                                  dialog,
+                                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(
+                                                      IDC_FOCUS_STOP_FIRST + StopWindows)),
+                                                  instance, nullptr);
+    failed |= linkWindow == nullptr ? 1 : 0;
     HWND doubleBox = GetDlgItem(dialog, IDC_STRETCH_DOUBLE);
     if (doubleBox != nullptr) {
         const WNDPROC previous = reinterpret_cast<WNDPROC>(
@@ -266,6 +279,7 @@ int createFocusStops(HWND dialog)
     // reads, ahead of the frames and texts.
     const HWND order[] = {stopWindows[1],
                           stopWindows[0],
+                          linkWindow,
                           stopWindows[5],
                           doubleBox,
                           stopWindows[4],
@@ -291,6 +305,7 @@ void releaseFocusStops()
     keyboardPoll = nullptr;
     for (HWND& window : stopWindows)
         window = nullptr;
+    linkWindow = nullptr;
     doubleBoxProcedure = nullptr;
     dialogView = DialogView{};
     if (stopClass != 0 && UnregisterClassA(StopClass, static_cast<HINSTANCE>(moduleInstance)))

@@ -1,5 +1,5 @@
 // The keyboard focus of the controls the main dialog draws itself: a small focus window for each
-// pad, the G-Shading button and the background swatch, placed in the dialog's tab order with the
+// pad, the G-Shading button, the background swatch and the home page link, placed in the dialog's tab order with the
 // template's controls, and the keys those windows get, also while a preview render runs.
 // Win32 only.
 #pragma once
@@ -14,7 +14,7 @@ namespace oryn {
 extern DialogView dialogView;
 
 // Makes the focus windows (once per dialog) and orders every tab stop of the dialog as it reads:
-// cell width, cell height, light direction, "x2", stretch, S-Bevel width, S-Shading, G-Shading
+// cell width, cell height, the home page link under the preview, light direction, "x2", stretch, S-Bevel width, S-Shading, G-Shading
 // button, background swatch, Brightness Ratio, Light Boosting, the preset list, Antialiasing,
 // Cancel, Apply. Installs the keyboard poll of the preview render. Returns 0, or 1 when a focus
 // window could not be made (the dialog then works without it).

@@ -466,6 +466,11 @@ void command(HWND dialog, WPARAM wParam)
 
 } // namespace
 
+void openHomePage()
+{
+    launchHomePage();
+}
+
 void noteControlChange(HWND dialog)
 {
     if (restartCount == 0)

@@ -10,11 +10,29 @@
 #  - the stored "Last Used" record is the record oryn3d makes of the same values;
 #  - the module's output equals `oryn3d render --block` of that record, byte for byte.
 # Screenshots of the focus mark on each kind of control are left in the work folder.
-#   KeyboardSession.sh EMULATOR TESTHOST MODULE TOOL SAMPLEGEN WORKDIR
+#   KeyboardSession.sh EMULATOR TESTHOST MODULE TOOL SAMPLEGEN WORKDIR RECORDER
 set -u
-emulator=$1 testhost=$2 module=$3 tool=$4 samplegen=$5 dir=$6
+emulator=$1 testhost=$2 module=$3 tool=$4 samplegen=$5 dir=$6 recorder=$7
 . "$(dirname "$0")/DialogLib.sh"
 dialog_setup
+
+# The home page link starts the registered browser command: here a stand-in that only writes its
+# command line to a file, so that no browser is started. The prefix's own command comes back at
+# the end.
+browser_key='HKLM\Software\CLASSES\http\shell\open\command'
+winpath() { echo "Z:$(tr / '\\' <<<"$1")"; }
+"$emulator" reg.exe export "$browser_key" "$(winpath "$dir/browser.reg")" /y >/dev/null 2>&1
+restore_browser() {
+    if [ -s "$dir/browser.reg" ]; then
+        "$emulator" reg.exe import "$(winpath "$dir/browser.reg")" >/dev/null 2>&1
+    else
+        "$emulator" reg.exe delete "$browser_key" /f >/dev/null 2>&1
+    fi
+}
+trap '[ -n "$host" ] && kill $host 2>/dev/null; wait 2>/dev/null; restore_browser' EXIT
+"$emulator" reg.exe add "$browser_key" /ve /d "\"$(winpath "$recorder")\" \"%1\"" /f >/dev/null ||
+    fail "cannot register the stand-in browser"
+export ORYN_RECORD_FILE=$(winpath "$dir/browser.txt")
 start_host --out "$dir/out.png" --fore 336699 --back FFEEDD --pick 8040C0
 
 step "the dialog opens with Apply focused"
@@ -39,11 +57,26 @@ step "cell height: 80 typed, then Down: 81"
 keys Tab 8 0 Return Down
 dialog_shot focus-cell-height
 
+step "home page link: its mark, and Return opens it as a click does"
+keys Tab
+dialog_shot focus-link
+keys Return
+for _ in $(seq 200); do [ -s "$dir/browser.txt" ] && break; sleep 0.05; done
+opened=$(tr -d '\r' <"$dir/browser.txt" 2>/dev/null)
+[ "$opened" = "\"$(winpath "$recorder")\"   https://oryn3d.example/" ] ||
+    fail "Return on the link started '$opened', not the browser on the home page"
+kill -0 "$host" 2>/dev/null || fail "Return on the link ended the dialog"
+
 step "light direction: -5,10 typed, then Up: 20,34"
 keys Tab minus 5 comma 1 0
 dialog_shot typing-light
 keys Return Up
 dialog_shot focus-light
+# The link's area with its frame mark around it (control 4000, grown by the mark's reach).
+eval "link_crop=\$((ctl_4000_r - ctl_4000_l + 8))x\$((ctl_4000_b - ctl_4000_t + 8))+\$((ctl_4000_l - 4))+\$((ctl_4000_t - 4))"
+same_pixels_in() { raw_rgb "$1" "$1.crop.rgb" "$3" && raw_rgb "$2" "$2.crop.rgb" "$3" && cmp -s "$1.crop.rgb" "$2.crop.rgb"; }
+same_pixels_in "$dir/focus-cell-height.png" "$dir/focus-link.png" "$link_crop" && fail "the focused link shows no mark"
+same_pixels_in "$dir/focus-cell-height.png" "$dir/focus-light.png" "$link_crop" || fail "the link's mark stays when the focus leaves"
 
 step "x2 off"
 keys Tab space
