@@ -33,16 +33,20 @@ property_enum (preset, _("Preset"), OrynReliefPreset, oryn_relief_preset,
                  "stretch, G-Shading and x2) in place of the values below; light boosting, "
                  "brightness ratio, antialiasing and the background still apply"))
 
+// The cell size is an x/y pair: GIMP draws the two together with a chain that keeps the cells
+// square while it is linked. The light and stretch values stay apart: linking them means nothing.
 property_int (cell_width, _("Cell width"), 35)
   description (_("Cell width in preview pixels (the dialog's 300 x 300 preview), scaled to "
                  "the image: one preview pixel is the larger side / 300 image pixels, at least 1"))
   value_range (0, 300)
   ui_meta ("sensitive", "preset {none}")
+  ui_meta ("axis", "x")
 
 property_int (cell_height, _("Cell height"), 55)
   description (_("Cell height in preview pixels, scaled to the image like the cell width"))
   value_range (0, 300)
   ui_meta ("sensitive", "preset {none}")
+  ui_meta ("axis", "y")
 
 property_int (bevel, _("S-Bevel width"), 0)
   description (_("Width of the bevelled cell edges"))
@@ -274,6 +278,10 @@ static void gegl_op_class_init(GeglOpClass* klass)
         _("Turns the image into a relief: a grid of cells pleated into a zigzag, each cell "
           "with a pattern, bevelled edges and a light gradient, every pixel sampled back from "
           "the image"),
+        // GIMP 3 puts an operation that names a menu path into that menu, beside Emboss and
+        // Mosaic; GIMP 2.10 ignores these keys and lists it in the GEGL Operation tool only.
+        "gimp:menu-path", "<Image>/Filters/Distorts",
+        "gimp:menu-label", _("Oryn 3D..."),
         nullptr);
 }
 

@@ -91,6 +91,24 @@ RunSetup setupRun(const FilterRecord& record, const ParamBlock& block, uint32_t 
     return setup;
 }
 
+int32_t finalCellSize(int32_t pad, float imageScale)
+{
+    return truncToInt32(pad * double(imageScale));
+}
+
+int32_t previewCellSizeFor(int32_t pixels, float imageScale, int32_t maxPad)
+{
+    // The final size grows with the pad, so the nearest is next to the first pad that reaches
+    // `pixels`.
+    int32_t pad = 0;
+    while (pad < maxPad && finalCellSize(pad, imageScale) < pixels)
+        ++pad;
+    if (pad > 0 && pixels - finalCellSize(pad - 1, imageScale) <=
+                       finalCellSize(pad, imageScale) - pixels)
+        --pad;
+    return pad;
+}
+
 int16_t finalRenderCall(const ParamBlock& block, const RunSetup& setup, int32_t columns,
                         int32_t rows, int16_t planes, RenderCall& call)
 {
@@ -108,8 +126,8 @@ int16_t finalRenderCall(const ParamBlock& block, const RunSetup& setup, int32_t 
     const double scale = setup.imageScale;
     const double step = SkewStep;
     call = RenderCall();
-    call.cellHeight = truncToInt32(block.padY[0] * scale);
-    call.cellWidth = truncToInt32(block.padX[1] * scale);
+    call.cellHeight = finalCellSize(block.padY[0], setup.imageScale);
+    call.cellWidth = finalCellSize(block.padX[1], setup.imageScale);
     call.skewX = skewX;
     call.skewY = skewY;
     call.lightV = block.padY[5] - 25;

@@ -28,6 +28,14 @@ struct RunSetup {
 // Derives the run set-up. `previousColor` is what resolveBackgroundColor keeps for an unknown mode.
 RunSetup setupRun(const FilterRecord& record, const ParamBlock& block, uint32_t previousColor);
 
+// The cell size in image pixels that the final render gives a cell size of `pad` preview pixels
+// on an image of `imageScale`: trunc(pad x imageScale), the product in double precision.
+int32_t finalCellSize(int32_t pad, float imageScale);
+
+// The preview cell size 0..`maxPad` whose final cell size is nearest `pixels` image pixels (the
+// smaller one on a tie).
+int32_t previewCellSizeFor(int32_t pixels, float imageScale, int32_t maxPad);
+
 // Threads for a final render asked to use `requested` threads: that many when it is 1 or more
 // (at most MaxRenderThreads); for 0 or less, the number in the environment variable ORYN_THREADS
 // when it holds a whole number from 1 on, else every processor the system reports. Returns 1 to

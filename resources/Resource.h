@@ -20,7 +20,7 @@
 #define IDC_SAVE_LIGHT 1035
 #define IDC_LINK_AREA 4000
 /* The keyboard focus windows of the controls the main dialog draws itself: 4100 + the pad's
-   index, 4108 the G-Shading button, 4109 the background swatch, 4110 the home page link. Made at run time, not in the
+   index, 4108 the G-Shading button, 4109 the background swatch. Made at run time, not in the
    template. */
 #define IDC_FOCUS_STOP_FIRST 4100
 /* The G-Shading button's picture strip and the hand cursor, built from resources/art. */

@@ -10,7 +10,7 @@ packages=(
     libvips-dev libexif-dev libsqlite3-dev libstb-dev libvips-tools bc
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
     wine wine64 wine32:i386 fonts-wine xvfb xauth icoutils xdotool imagemagick x11-apps
-    libgegl-dev gegl gimp libgimp2.0-dev
+    libgegl-dev gegl gimp libgimp2.0-dev gtk2-engines-pixbuf
 )
 
 missing=()

@@ -302,8 +302,8 @@ void drawDialogControls(Canvas& dc, XYPad* const (&pads)[PadCount], TriStateButt
         drawLight(dc, *pads[5], rects.shadingFrame, view);
     drawIfActive(dc, *pads[6], 6, fullRedraw, view);
     drawIfActive(dc, *pads[7], 7, fullRedraw, view);
-    if (fullRedraw == 1 && (view.focus == SwatchStop || view.focus == DoubleStop ||
-                            view.focus == LinkStop))
+    if (fullRedraw == 1 &&
+        (view.focus == SwatchStop || view.focus == DoubleStop || view.focus == LinkStop))
         frameMark(dc, focusFrameTarget(pads, button, rects, view.focus), view, true);
 }
 
@@ -359,7 +359,6 @@ Box focusFrameTarget(XYPad* const (&pads)[PadCount], const TriStateButton& butto
     case DoubleStop:
         return rects.doubleBox;
     case LinkStop:
-        // The area a click opens the link in, which holds the whole text.
         return rects.linkRect;
     default:
         return Box{0, 0, 0, 0};

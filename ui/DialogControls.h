@@ -67,8 +67,9 @@ void releaseDialogControls(XYPad* (&pads)[PadCount], TriStateButton*& button);
 // One pass of drawing: pads 0 and 1 (moved with the skew), their captions and the button always;
 // the other pads, the stretch figure and the light cross-hair on a full redraw or while grabbed.
 // The focused control gets its mark: the triangle markers are filled, the sprite markers, the
-// button, the swatch and the "x2" box get a frame; a pad being typed into shows the typed text
-// as its caption. The frames of the swatch and the "x2" box are drawn on a full redraw.
+// button, the swatch, the "x2" box and the link get a frame; a pad being typed into shows the
+// typed text as its caption. The frames of the swatch, the "x2" box and the link are drawn on a
+// full redraw.
 void drawDialogControls(Canvas& dc, XYPad* const (&pads)[PadCount], TriStateButton& button,
                         const DialogRects& rects, int fullRedraw,
                         const DialogView& view = DialogView{});
@@ -80,7 +81,7 @@ void drawStop(Canvas& dc, XYPad* const (&pads)[PadCount], TriStateButton& button
               const DialogRects& rects, const DialogView& view, int32_t stop);
 
 // The box a frame-shaped focus mark goes around: a sprite marker, the button, the swatch, the
-// "x2" box or the link's area. Empty for the other stops.
+// "x2" box or the link. Empty for the other stops.
 Box focusFrameTarget(XYPad* const (&pads)[PadCount], const TriStateButton& button,
                      const DialogRects& rects, int32_t stop);
 // The frame around `target`: lines `width` thick, `width` away from it.

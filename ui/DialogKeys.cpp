@@ -64,8 +64,8 @@ int32_t dialogKeyChar(DialogView& view, XYPad* const (&pads)[PadCount], char c)
 
 bool stopTakesKey(const DialogView& view, uint32_t key)
 {
-    if (key == KeyReturn && (view.focus == ButtonStop || view.focus == SwatchStop ||
-                              view.focus == LinkStop))
+    if (key == KeyReturn &&
+        (view.focus == ButtonStop || view.focus == SwatchStop || view.focus == LinkStop))
         return true;
     return (key == KeyReturn || key == KeyEscape) && entryActive(view.entry, view.focus);
 }

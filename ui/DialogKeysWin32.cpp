@@ -17,15 +17,16 @@ DialogView dialogView;
 namespace {
 
 const char StopClass[] = "OrynFocusStop";
-constexpr int32_t StopWindows = SwatchStop + 1;
+constexpr int32_t StopWindows = LinkStop + 1;
 
-// What a screen reader or a window list calls each focus window.
+// What a screen reader or a window list calls each focus window. "x2" is a check box of the
+// template and needs none.
 const char* const StopNames[StopWindows] = {
-    "Cell height",     "Cell width",     "S-Bevel width",    "S-Shading", "Stretch",
-    "Light direction", "Light Boosting", "Brightness Ratio", "G-Shading", "BkgrColor"};
+    "Cell height",      "Cell width", "S-Bevel width", "S-Shading",
+    "Stretch",          "Light direction", "Light Boosting", "Brightness Ratio",
+    "G-Shading",        "BkgrColor", nullptr, "Home page"};
 
 HWND stopWindows[StopWindows] = {};
-HWND linkWindow = nullptr; // the home page link's focus window
 ATOM stopClass = 0;
 WNDPROC doubleBoxProcedure = nullptr; // the "x2" check box's own procedure
 
@@ -36,8 +37,6 @@ int32_t stopOf(HWND window)
     for (int32_t i = 0; i < StopWindows; ++i)
         if (stopWindows[i] == window)
             return i;
-    if (window == linkWindow)
-        return LinkStop;
     if (dialogWindow != nullptr && window == GetDlgItem(dialogWindow, IDC_STRETCH_DOUBLE))
         return DoubleStop;
     return NoStop;
@@ -104,7 +103,7 @@ int32_t stopKeyDown(int32_t stop, uint32_t key, uint32_t modifiers, bool inRende
     if (result == KeyOpensBackground && !inRender)
         openBackgroundChoice();
     if (result == KeyOpensLink && !inRender)
-        openHomePage();
+        launchHomePage();
     return result;
 }
 
@@ -196,7 +195,9 @@ LRESULT CALLBACK doubleBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM 
 int32_t pollFocusedKeys()
 {
     const int32_t stop = dialogView.focus;
-    if (!controlsMade() || stop < 0 || stop == SwatchStop || stop >= StopWindows)
+    // The swatch and the link open something: their keys wait for the dialog's own loop.
+    if (!controlsMade() || stop < 0 || stop == SwatchStop || stop == LinkStop ||
+        stop >= StopWindows)
         return 0;
     HWND window = stopWindows[stop];
     MSG message;
@@ -249,6 +250,8 @@ int createFocusStops(HWND dialog)
     dialogView = DialogView{};
     int failed = 0;
     for (int32_t i = 0; i < StopWindows; ++i) {
+        if (StopNames[i] == nullptr)
+            continue;
         // No size: the control is drawn by the dialog, and the mouse goes to the dialog as ever.
         stopWindows[i] =
             stopClass == 0 ? nullptr
@@ -259,14 +262,6 @@ int createFocusStops(HWND dialog)
                                              instance, nullptr);
         failed |= stopWindows[i] == nullptr ? 1 : 0;
     }
-    linkWindow = stopClass == 0 ? nullptr
-                                : CreateWindowExA(0, StopClass, "Home page",
-                                                  WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 0, 0,
-                                                  dialog,
-                                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(
-                                                      IDC_FOCUS_STOP_FIRST + StopWindows)),
-                                                  instance, nullptr);
-    failed |= linkWindow == nullptr ? 1 : 0;
     HWND doubleBox = GetDlgItem(dialog, IDC_STRETCH_DOUBLE);
     if (doubleBox != nullptr) {
         const WNDPROC previous = reinterpret_cast<WNDPROC>(
@@ -279,7 +274,7 @@ int createFocusStops(HWND dialog)
     // reads, ahead of the frames and texts.
     const HWND order[] = {stopWindows[1],
                           stopWindows[0],
-                          linkWindow,
+                          stopWindows[LinkStop],
                           stopWindows[5],
                           doubleBox,
                           stopWindows[4],
@@ -305,7 +300,6 @@ void releaseFocusStops()
     keyboardPoll = nullptr;
     for (HWND& window : stopWindows)
         window = nullptr;
-    linkWindow = nullptr;
     doubleBoxProcedure = nullptr;
     dialogView = DialogView{};
     if (stopClass != 0 && UnregisterClassA(StopClass, static_cast<HINSTANCE>(moduleInstance)))

@@ -1,6 +1,7 @@
 // The keyboard focus of the controls the main dialog draws itself: a small focus window for each
-// pad, the G-Shading button, the background swatch and the home page link, placed in the dialog's tab order with the
-// template's controls, and the keys those windows get, also while a preview render runs.
+// pad, the G-Shading button, the background swatch and the home page link, placed in the dialog's
+// tab order with the template's controls, and the keys those windows get, also while a preview
+// render runs.
 // Win32 only.
 #pragma once
 

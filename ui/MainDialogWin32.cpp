@@ -340,6 +340,8 @@ void paint(HWND dialog)
     paintActive = 0;
 }
 
+} // namespace
+
 void launchHomePage()
 {
     char name[1] = {'\0'};
@@ -357,6 +359,8 @@ void launchHomePage()
         CloseHandle(process.hProcess);
     }
 }
+
+namespace {
 
 // The selected entry's text, at most 19 characters, into textBuffer.
 void selectedEntryText(HWND dialog)
@@ -465,11 +469,6 @@ void command(HWND dialog, WPARAM wParam)
 }
 
 } // namespace
-
-void openHomePage()
-{
-    launchHomePage();
-}
 
 void noteControlChange(HWND dialog)
 {

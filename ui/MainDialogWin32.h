@@ -40,8 +40,9 @@ extern HDC previewDc;                 // memory context holding previewBitmap
 // posts a paint, every change owes the paint loop one more render.
 void noteControlChange(HWND dialog);
 
-// Starts the registered browser on the home page, as a click on the link does.
-void openHomePage();
+// Starts the registered web browser on the home page, as a click on the link does: nothing
+// happens when no browser command is registered or it is too long to take the address.
+void launchHomePage();
 
 // The dialog procedure of "SAMPLES".
 INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

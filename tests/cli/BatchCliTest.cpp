@@ -1,6 +1,6 @@
-// oryn3d for batch work and scripts (issue 11): many inputs into a folder, encoding options, the
+// oryn3d for batch work and scripts: many inputs into a folder, encoding options, the
 // inputs people have, pipes, the man page, completions and install rules, --threads, JSON and
-// --dry-run; and the memory a full-size render takes (issues 10 and 18). Every case runs the
+// --dry-run; and the memory a full-size render takes. Every case runs the
 // built tool.
 #include <gtest/gtest.h>
 
@@ -331,7 +331,7 @@ TEST_F(Oryn3dTest, JsonRecordFilesAndDryRun)
     const ToolRun json = tool({"presets", "show", path("settings.oryn"), "--json"});
     EXPECT_EQ(json.status, 0) << json.err;
     for (const char* field : {"\"kind\": \"file\"", "\"bevel\": 12",
-                              "\"cell-width\": ", "\"light\": \"", "\"checksum-valid\": true"})
+                              "\"cell-width\": ", "\"light\": [", "\"checksum-valid\": true"})
         EXPECT_NE(json.out.find(field), std::string::npos) << field << json.out;
     EXPECT_EQ(json.out.front(), '{');
     EXPECT_EQ(json.out.substr(json.out.size() - 2), "}\n");
@@ -358,7 +358,7 @@ TEST_F(Oryn3dTest, JsonRecordFilesAndDryRun)
     EXPECT_NE(dryText.out.find(path("new.png")), std::string::npos) << dryText.out;
 }
 
-// The render holds neither the input nor the output whole (issue 18): without skew its peak
+// The render holds neither the input nor the output whole: without skew its peak
 // memory above a tiny render's is a small allowance, the same for an image three times as tall;
 // with the default skew it holds a window of source rows some cells high, far less than the image.
 TEST_F(Oryn3dTest, PeakMemoryDoesNotGrowWithTheImage)

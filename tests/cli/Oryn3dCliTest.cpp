@@ -246,7 +246,8 @@ TEST_F(Oryn3dTest, BadFilesAreRefusedWithOneLineAndLeaveNothing)
     expectRefused({"render", in, "-o", out, "--block", path("long.blk")}, "long.blk");
     expectRefused({"render", in, "-o", out, "--block", path("damaged.blk")}, "damaged.blk");
     expectRefused({"render", in, "-o", path("out.bmp")}, "out.bmp");
-    expectRefused({"render", path("rgba.png"), "-o", path("out.jpg")}, "out.jpg");
+    expectRefused({"render", path("rgba.png"), "-o", path("out.jpg"), "--background", "transparent"},
+                  "out.jpg");
     expectRefused({"render", in, "-o", path("no-such-folder/out.png")}, "no-such-folder");
     expectRefused({"render", in}, "-o OUTPUT");
     expectRefused({"render", "-o", out}, "INPUT");

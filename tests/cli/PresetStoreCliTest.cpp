@@ -128,7 +128,7 @@ protected:
 TEST_F(PresetStoreTest, StoreIsCreatedOnFirstWriteUnderXdgConfigHomeOrHomeConfig)
 {
     ok({"presets", "list"});
-    EXPECT_EQ(tool({"presets", "delete", "Nothing"}).status, 1);
+    EXPECT_EQ(tool({"presets", "delete", "Nothing"}).status, 2);
     EXPECT_FALSE(fs::exists(config + "/oryn3d"));
 
     ok({"presets", "save", "First"});
@@ -203,7 +203,7 @@ TEST_F(PresetStoreTest, NamesAreTrimmedCutAndComparedWithoutCase)
     ok({"presets", "save", "Alpha", "--bevel", "1"});
     ok({"presets", "save", "Beta   ", "--bevel", "2"});
     ok({"presets", "save", ">Gamma", "--bevel", "3"});
-    ok({"presets", "save", " Lead>", "--bevel", "4"}); // only a leading ">" and trailing blanks go
+    ok({"presets", "save", " Lead>", "--bevel", "4"}); // a leading ">" and the blanks at both ends go
 
     // A longer name keeps its first 19 characters, with a warning.
     const ToolRun longer = tool({"presets", "save", "ABCDEFGHIJKLMNOPQRSTUVWXY", "--bevel", "5"});
@@ -213,7 +213,7 @@ TEST_F(PresetStoreTest, NamesAreTrimmedCutAndComparedWithoutCase)
 
     // Overwriting in another case keeps the place and the first spelling.
     ok({"presets", "save", "ALPHA", "--bevel", "9"});
-    EXPECT_EQ(list(), users({"Alpha", "Beta", "Gamma", " Lead>", "ABCDEFGHIJKLMNOPQRS"}) + Samples);
+    EXPECT_EQ(list(), users({"Alpha", "Beta", "Gamma", "Lead>", "ABCDEFGHIJKLMNOPQRS"}) + Samples);
     EXPECT_EQ(exported("alpha")[4], 9); // padX[2], the bevel
 
     // Names that are empty once trimmed are refused, and nothing is stored.
@@ -230,7 +230,7 @@ TEST_F(PresetStoreTest, NamesAreTrimmedCutAndComparedWithoutCase)
     // A deleted name saved again goes to the end, as a new registry value would.
     ok({"presets", "delete", "beta"});
     ok({"presets", "save", "Beta"});
-    EXPECT_EQ(list(), users({"Alpha", "Gamma", " Lead>", "ABCDEFGHIJKLMNOPQRS", "Beta"}) + Samples);
+    EXPECT_EQ(list(), users({"Alpha", "Gamma", "Lead>", "ABCDEFGHIJKLMNOPQRS", "Beta"}) + Samples);
 }
 
 TEST_F(PresetStoreTest, ListShowsTwentyUserPresetsAndCountsTheRest)
@@ -255,14 +255,19 @@ TEST_F(PresetStoreTest, DeleteOfAnUnknownNameFailsAndChangesNothing)
 {
     ok({"presets", "save", "Keep"});
     const std::string before = readBytes(storePath());
-    for (const char* unknown : {"Missing", "Roof", ">Kee"}) {
+    // A missing name is a wrong argument, as for --preset.
+    for (const char* unknown : {"Missing", ">Roof", ">Kee"}) {
         const ToolRun run = tool({"presets", "delete", unknown});
-        EXPECT_EQ(run.status, 1) << unknown;
+        EXPECT_EQ(run.status, 2) << unknown;
         const std::string name = unknown[0] == '>' ? unknown + 1 : unknown;
         EXPECT_EQ(run.err.rfind("oryn3d: presets delete: no user preset '" + name + "'", 0), 0u)
             << run.err;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     }
+    // A bare sample name means the sample, as for show and --preset; samples stay.
+    const ToolRun sample = tool({"presets", "delete", "roof"});
+    EXPECT_EQ(sample.status, 2);
+    EXPECT_NE(sample.err.find("samples cannot be deleted"), std::string::npos) << sample.err;
     EXPECT_EQ(readBytes(storePath()), before);
     ok({"presets", "delete", ">KEEP"});
     EXPECT_EQ(list(), Samples);
@@ -521,8 +526,8 @@ TEST_F(PresetStoreTest, OnlyARememberedSuccessfulRenderIsStored)
 
 // Files that are not the store: each command that needs it says so in one line naming the file,
 // exits 1 and leaves the file, and its folder, as they were. A render that does not need the
-// store still works; one that would only remember its settings writes the image and warns
-// (issue 11), and the list still shows the samples.
+// store still works; one that would only remember its settings writes the image and warns,
+// and the list still shows the samples.
 TEST_F(PresetStoreTest, DamagedOrForeignStoreIsReportedAndLeftAlone)
 {
     ok({"presets", "save", "One"});
@@ -655,6 +660,61 @@ TEST_F(PresetStoreTest, ConcurrentRunsLoseNothing)
     const auto& shared = after.back();
     EXPECT_TRUE(shared.first == "Shared" || shared.first == "SHARED") << shared.first;
     EXPECT_TRUE(shared.second == bytesOf(eleven) || shared.second == bytesOf(twentyTwo));
+}
+
+// Runs that find no store and start at the same moment: one of them makes the store, and the
+// others, writing or reading, never take the store being made for someone else's empty file.
+// Every save arrives, and nothing but the store is left in its folder.
+TEST_F(PresetStoreTest, FirstRunsAtOnceAllFindTheStore)
+{
+    constexpr int Rounds = 16;
+    constexpr int Writers = 5;
+    constexpr int Readers = 2;
+    const std::string folder = config + "/oryn3d";
+    for (int round = 0; round < Rounds; ++round) {
+        fs::remove_all(folder);
+        std::vector<std::pair<pid_t, std::string>> runs;
+        for (int i = 0; i < Writers; ++i) {
+            const std::string streams = "w" + std::to_string(i);
+            runs.emplace_back(start(toolPath(), {"presets", "save", "p" + std::to_string(i),
+                                                 "--bevel", std::to_string(i + 1)},
+                                    streams),
+                              streams);
+        }
+        for (int i = 0; i < Readers; ++i) {
+            const std::string streams = "r" + std::to_string(i);
+            runs.emplace_back(start(toolPath(), {"presets", "list"}, streams), streams);
+        }
+        for (const auto& [pid, streams] : runs) {
+            const ToolRun run = finish(pid, streams);
+            EXPECT_EQ(run.status, 0) << "round " << round << ", " << streams << ": " << run.err;
+            EXPECT_EQ(run.err, "") << "round " << round << ", " << streams;
+            if (streams[0] == 'r') {
+                // The samples are listed, whatever the store holds by then.
+                EXPECT_NE(run.out.find(Samples), std::string::npos) << run.out;
+            }
+        }
+        const auto stored = rows();
+        ASSERT_EQ(stored.size(), size_t(Writers)) << "round " << round;
+        for (int i = 0; i < Writers; ++i) {
+            const std::string name = "p" + std::to_string(i);
+            int found = 0;
+            for (const auto& [storedName, bytes] : stored) {
+                if (storedName != name)
+                    continue;
+                ++found;
+                ParamBlock expected = openingRecord(2, 0xFFC0C0C0u, 0);
+                expected.padX[2] = int16_t(i + 1);
+                expected.checksum = padChecksum(expected);
+                EXPECT_EQ(bytes, bytesOf(expected)) << name;
+            }
+            EXPECT_EQ(found, 1) << "round " << round << ", " << name;
+        }
+        std::vector<std::string> left;
+        for (const auto& entry : fs::directory_iterator(folder))
+            left.push_back(entry.path().filename().string());
+        EXPECT_EQ(left, std::vector<std::string>{"presets.sqlite3"}) << "round " << round;
+    }
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-// oryn3d regressions from issue 11: what a run leaves behind, the files it must not touch,
+// oryn3d regressions: what a run leaves behind, the files it must not touch,
 // what it keeps from the input, the preset names it takes, and how it answers a wrong command
 // line. Each case failed with the tool before the fix.
 #include <gtest/gtest.h>
@@ -354,7 +354,7 @@ TEST_F(Oryn3dTest, UsageErrorsNameTheMistakeAndSuggestTheNearestWord)
     const std::vector<Case> cases = {
         {{}, {"a command is needed", "oryn3d --help"}},
         {{"rendr"}, {"'rendr'", "'render'", "oryn3d --help"}},
-        {{"presets", "rename", "a", "b"}, {"'rename'", "presets --help"}},
+        {{"presets", "copy", "a", "b"}, {"'copy'", "presets --help"}},
         {{"presets", "lst"}, {"'list'"}},
         {{"presets"}, {"list, show", "presets --help"}},
         {{"--verison"}, {"'--version'"}},

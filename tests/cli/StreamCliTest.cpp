@@ -1,11 +1,19 @@
-// oryn3d's streamed render (issue 18): the output, made in strips from a window of source rows
+// oryn3d's streamed render: the output, made in strips from a window of source rows
 // that is read once and given back as it goes, is the whole-image render byte for byte; a source
 // that ends early is reported and leaves nothing behind.
 #include "CliTestSupport.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "tools/oryn3d/ToolHost.h"
 
 namespace oryn {
 namespace {
@@ -75,6 +83,58 @@ TEST_F(Oryn3dTest, SourceEndingEarlyIsReportedAndLeavesNothing)
     EXPECT_NE(run.err.find("cut.jpg: the image data is damaged or incomplete"), std::string::npos)
         << run.err;
     EXPECT_EQ(files(), before);
+}
+
+// The bound on what is read from standard input, with a small limit in place of the tool's
+// 1 GiB: a stream of exactly the limit is read whole; one byte more, or a writer that never
+// stops, ends with the message and nothing kept. The writer runs in a thread of its own and
+// stops when the reading side is closed.
+TEST(StreamInput, ReadingStopsJustPastTheLimit)
+{
+    constexpr size_t Limit = size_t(1) << 20;
+    constexpr size_t Endless = SIZE_MAX;
+    // A writer of `total` bytes (or Endless); returns what readStream returned.
+    auto readFrom = [&](size_t total, std::string& bytes, std::string& error) {
+        int ends[2];
+        EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
+        std::thread writer([fd = ends[1], total] {
+            std::vector<char> chunk(40000);
+            for (size_t i = 0; i < chunk.size(); ++i)
+                chunk[i] = char(i * 7);
+            size_t sent = 0;
+            while (sent < total) {
+                const size_t size = std::min(chunk.size(), total - sent);
+                const ssize_t put = send(fd, chunk.data(), size, MSG_NOSIGNAL);
+                if (put <= 0)
+                    break;
+                sent += size_t(put);
+            }
+            close(fd);
+        });
+        const int status = readStream(ends[0], Limit, bytes, error);
+        close(ends[0]);
+        writer.join();
+        return status;
+    };
+
+    std::string bytes;
+    std::string error;
+    EXPECT_EQ(readFrom(Limit, bytes, error), 0) << error;
+    ASSERT_EQ(bytes.size(), Limit);
+    for (size_t i : {size_t(0), size_t(39999), size_t(40000), Limit - 1})
+        EXPECT_EQ(bytes[i], char((i % 40000) * 7)) << i;
+
+    for (const size_t total : {Limit + 1, Endless}) {
+        bytes = "left over";
+        error.clear();
+        EXPECT_EQ(readFrom(total, bytes, error), 1) << total;
+        EXPECT_EQ(error, "standard input goes on past 1 MiB, the most read from a stream; give "
+                         "the image as a file instead");
+        EXPECT_TRUE(bytes.empty());
+    }
+
+    EXPECT_EQ(readFrom(0, bytes, error), 1);
+    EXPECT_EQ(error, "standard input is empty");
 }
 
 } // namespace

@@ -1,5 +1,5 @@
 // The streamed render's libvips operation driven directly: output regions of any shape, asked
-// for one by one or computed by libvips' own threads, give the whole render's bytes (issue 18).
+// for one by one or computed by libvips' own threads, give the whole render's bytes.
 #include "CliTestSupport.h"
 
 #include <cstring>

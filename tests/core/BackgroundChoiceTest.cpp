@@ -140,7 +140,7 @@ TEST(BackgroundChoiceTest, AnswersChangeTheModeOnlyWhenTheyNameANewBackground)
         {"transparent, 4 planes", 4, 0, 3, noErr, 1, 3, TransparentColor, 0xFF0000AAu, 0},
         {"transparent, 3 planes", 3, 0, 3, noErr, 0, 0, 0x11111111u, 0xFF0000AAu, 0},
         {"right click", 4, 0, 10, noErr, 0, 0, 0x11111111u, 0xFF0000AAu, 0},
-        // Regression for issue 8: below the rows names no background, on any image.
+        // Below the rows names no background, on any image.
         {"below rows, 4 planes", 4, 0, 4, noErr, 0, 0, 0x11111111u, 0xFF0000AAu, 0},
         {"below rows, 3 planes", 3, 1, 4, noErr, 0, 1, 0x11111111u, 0xFF0000AAu, 0},
         {"picker", 3, 0, 2, noErr, 1, 2, 0xFF302010u, 0xFF302010u, 1},

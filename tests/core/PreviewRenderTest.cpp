@@ -139,7 +139,7 @@ TEST(PreviewRenderTest, OneAndTwoPlanesShowTheFirstAsGrey)
     }
 }
 
-// Issue 14: a host whose rows are padded (row bytes above width x planes) keeps its padding; the
+// A host whose rows are padded (row bytes above width x planes) keeps its padding; the
 // transfer writes only the image's own pixels of outData, also when it reduces a mask whose rows
 // are shorter than the image's, and reduces exactly as from unpadded rows.
 struct PaddedHost : PatternHost {

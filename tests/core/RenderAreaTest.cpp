@@ -1,6 +1,6 @@
 // Renders made one part at a time (renderArea) from the source window that sourceAreaFor gives,
 // against the whole render: the same bytes for every part shape, across sample presets, masks,
-// alpha, odd sizes and the settings where the window is hardest to bound (issue 18).
+// alpha, odd sizes and the settings where the window is hardest to bound.
 #include "engine/RenderArea.h"
 
 #include "engine/RenderEngine.h"

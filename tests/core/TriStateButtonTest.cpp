@@ -80,7 +80,7 @@ TEST(TriStateButtonTest, DrawCopiesTheStateCellWithALightGreyTopAndLeft)
     }
 }
 
-// Regression for issue 8: a stored record with both face-mode bits set.
+// A stored record with both face-mode bits set.
 TEST(TriStateButtonTest, StateThreeShowsAPlainFaceAndTheNextClickGivesZero)
 {
     RasterCanvas dc = canvasWithStrip();

@@ -148,7 +148,7 @@ TEST(XYPadTest, ButtonUpAnywhereReleasesWithoutCapture)
     EXPECT_EQ(pad.grabbed, 0);
 }
 
-// Issue 14: a hold whose button-up never arrived (the button was released outside the dialog)
+// A hold whose button-up never arrived (the button was released outside the dialog)
 // must not let a later press elsewhere drag the pad: a press that misses the marker ends it.
 TEST(XYPadTest, APressThatMissesTheMarkerEndsAStaleHold)
 {

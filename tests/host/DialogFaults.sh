@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Regression tests of issue 14, each met as a user meets it: the test host opens the filter on a
-# photo under Wine, real mouse and keyboard input goes through the X server (xdotool), and what
+# Faults a user can meet in the dialog, each tested as the user meets it: the test host opens the
+# filter on a photo under Wine, real mouse and keyboard input goes through the X server (xdotool), and what
 # the module stored, wrote or showed is checked afterwards. One case per run:
 #   popup_keys      Escape and Enter in the background popup never act on the main dialog; the
 #                   popup opens at the pointer

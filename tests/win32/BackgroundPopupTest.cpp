@@ -221,7 +221,7 @@ TEST_F(BackgroundPopupTest, ThreePlanesShowAnXAndTheGapAboveARowSelectsIt)
     EXPECT_TRUE(HostPicker::requests.empty());
 }
 
-// Issue 14: keys pressed in the popup never act on the dialog under it. Escape closes the popup
+// Keys pressed in the popup never act on the dialog under it. Escape closes the popup
 // without a change; Enter, Alt+F4 and the close command leave it open.
 TEST_F(BackgroundPopupTest, EscapeClosesItUnchanged)
 {
@@ -307,7 +307,7 @@ TEST_F(BackgroundPopupTest, RightClickAndTheCurrentModeChangeNothing)
     EXPECT_EQ(resolvedColor, 0x11111111u);
 }
 
-// Regression for issue 8: a click below the last row (answer 4) never becomes the mode.
+// A click below the last row (answer 4) never becomes the mode.
 TEST_F(BackgroundPopupTest, ClickBelowTheRowsIsIgnored)
 {
     planesUsed = 4;

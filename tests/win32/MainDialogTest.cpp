@@ -391,27 +391,70 @@ TEST_F(MainDialogTest, SaveEntryCancelSaveAndDelete)
     EXPECT_TRUE(paintPosted());
 }
 
+// The prefix's browser command replaced by CmdLineRecorder, which appends its command line to a
+// file; the command is put back when the object goes.
+struct RecordingBrowser {
+    char recorder[MAX_PATH] = {};
+    char record[MAX_PATH] = {};
+    HKEY key = nullptr;
+    char previous[1024] = {};
+    DWORD previousSize = sizeof previous;
+    bool hadPrevious = false;
+
+    RecordingBrowser()
+    {
+        GetModuleFileNameA(nullptr, recorder, MAX_PATH);
+        std::strcpy(std::strrchr(recorder, '\\') + 1, "CmdLineRecorder.exe");
+        GetTempPathA(MAX_PATH, record);
+        std::strcat(record, "oryn-link-record.txt");
+        DeleteFileA(record);
+        SetEnvironmentVariableA("ORYN_RECORD_FILE", record);
+        const std::string command = std::string("\"") + recorder + "\" \"%1\"";
+        EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, BrowserKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        hadPrevious = RegQueryValueExA(key, "", nullptr, nullptr,
+                                       reinterpret_cast<BYTE*>(previous), &previousSize) == 0;
+        RegSetValueExA(key, "", 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                       DWORD(command.size() + 1));
+    }
+    ~RecordingBrowser()
+    {
+        if (hadPrevious)
+            RegSetValueExA(key, "", 0, REG_SZ, reinterpret_cast<const BYTE*>(previous),
+                           previousSize);
+        else
+            RegDeleteValueA(key, "");
+        RegCloseKey(key);
+        DeleteFileA(record);
+    }
+    // The first recorded command line, waited for up to 6 s; empty when none came.
+    std::string firstLine() const
+    {
+        std::string line;
+        for (int i = 0; i < 300 && line.empty(); ++i) {
+            Sleep(20);
+            std::ifstream in(record);
+            std::getline(in, line);
+        }
+        return line;
+    }
+    std::string all() const
+    {
+        std::ifstream in(record);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+    std::string expected() const
+    {
+        return std::string("\"") + recorder + "\"   https://oryn3d.example/";
+    }
+};
+
 TEST_F(MainDialogTest, HomePageLinkHoverIsStrictAndTheClickStartsTheTrimmedCommand)
 {
     FakeHost host(300, 300, 3, false, 0);
     openAndPaint(host);
-    char recorder[MAX_PATH];
-    GetModuleFileNameA(nullptr, recorder, MAX_PATH);
-    std::strcpy(std::strrchr(recorder, '\\') + 1, "CmdLineRecorder.exe");
-    char record[MAX_PATH];
-    GetTempPathA(MAX_PATH, record);
-    std::strcat(record, "oryn-link-record.txt");
-    DeleteFileA(record);
-    SetEnvironmentVariableA("ORYN_RECORD_FILE", record);
-    const std::string command = std::string("\"") + recorder + "\" \"%1\"";
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, BrowserKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              &key, nullptr),
-              ERROR_SUCCESS);
-    char previous[1024] = {};
-    DWORD previousSize = sizeof previous;
-    const bool hadPrevious = RegQueryValueExA(key, "", nullptr, nullptr, reinterpret_cast<BYTE*>(previous), &previousSize) == 0;
-    RegSetValueExA(key, "", 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()), DWORD(command.size() + 1));
+    RecordingBrowser browser;
 
     const Box link = dialogRects.linkRect;
     auto at = [](int32_t x, int32_t y) { return LPARAM(uint32_t(x) | uint32_t(y) << 16); };
@@ -425,22 +468,48 @@ TEST_F(MainDialogTest, HomePageLinkHoverIsStrictAndTheClickStartsTheTrimmedComma
     SendMessageA(dialog, WM_MOUSEMOVE, 0, at(link.left + 1, link.top + 1));
     EXPECT_EQ(linkHover, 1);
     SendMessageA(dialog, WM_LBUTTONDOWN, MK_LBUTTON, at(link.left + 1, link.top + 1));
-    std::string line;
-    for (int i = 0; i < 300 && line.empty(); ++i) {
+    const std::string line = browser.firstLine();
+    EXPECT_EQ(line, browser.expected());
+    EXPECT_EQ(browser.all(), line + "\n"); // the border click started nothing
+}
+
+// The link is a tab stop after the cell-size pads, as it reads under the preview: Space and
+// Return open it as a click does; the arrows and digits do nothing there.
+TEST_F(MainDialogTest, TheLinkTakesTheFocusAndSpaceOrReturnOpensIt)
+{
+    FakeHost host(300, 300, 3, false, 0);
+    openAndPaint(host);
+    RecordingBrowser browser;
+    HWND cellHeight = GetDlgItem(dialog, IDC_FOCUS_STOP_FIRST + 0);
+    HWND link = GetDlgItem(dialog, IDC_FOCUS_STOP_FIRST + LinkStop);
+    ASSERT_NE(link, nullptr);
+    EXPECT_EQ(GetNextDlgTabItem(dialog, cellHeight, FALSE), link);
+    EXPECT_EQ(GetNextDlgTabItem(dialog, link, FALSE), GetDlgItem(dialog, IDC_FOCUS_STOP_FIRST + 5));
+    SetFocus(link);
+    pump();
+    EXPECT_EQ(dialogView.focus, LinkStop);
+    // Return stays with the link instead of applying the dialog.
+    MSG message{link, WM_KEYDOWN, VK_RETURN, 0, 0, {}};
+    EXPECT_NE(SendMessageA(link, WM_GETDLGCODE, VK_RETURN, reinterpret_cast<LPARAM>(&message)) &
+                  DLGC_WANTMESSAGE,
+              0);
+
+    const int32_t width = pads[1]->x;
+    SendMessageA(link, WM_KEYDOWN, VK_RIGHT, 0);
+    SendMessageA(link, WM_CHAR, '5', 0);
+    SendMessageA(link, WM_KEYDOWN, VK_SPACE, 0);
+    const std::string line = browser.firstLine();
+    EXPECT_EQ(line, browser.expected());
+    EXPECT_EQ(pads[1]->x, width);
+    SendMessageA(link, WM_KEYDOWN, VK_RETURN, 0);
+    std::string both;
+    for (int i = 0; i < 300 && both != line + "\n" + line + "\n"; ++i) {
         Sleep(20);
-        std::ifstream in(record);
-        std::getline(in, line);
+        both = browser.all();
     }
-    if (hadPrevious)
-        RegSetValueExA(key, "", 0, REG_SZ, reinterpret_cast<const BYTE*>(previous), previousSize);
-    else
-        RegDeleteValueA(key, "");
-    RegCloseKey(key);
-    EXPECT_EQ(line, std::string("\"") + recorder + "\"   https://oryn3d.example/");
-    std::ifstream in(record);
-    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(all, line + "\n"); // the border click started nothing
-    DeleteFileA(record);
+    EXPECT_EQ(both, line + "\n" + line + "\n");
+    EXPECT_TRUE(IsWindowVisible(dialog)); // Return opened the link and did not apply
+    EXPECT_EQ(dialogResult, 12345);
 }
 
 TEST_F(MainDialogTest, ApplyAndCancelBeforeTheFirstPaintAreIgnored)

@@ -31,6 +31,8 @@ enum CommandBit : unsigned {
     ExportBit = 1u << 6,
     ImportBit = 1u << 7,
     TopBit = 1u << 8,
+    RenameBit = 1u << 9,
+    SheetBit = 1u << 10,
 };
 constexpr unsigned ImageBits = RenderBit | PreviewBit;
 constexpr unsigned ControlBits = RenderBit | PreviewBit | SaveBit;
@@ -65,7 +67,8 @@ const CommandDef Commands[] = {
      "Write the 300 x 300 preview the dialog shows for these settings, as RGB.", nullptr,
      "oryn3d preview photo.jpg -o preview.png --preset Jalousie --x2"},
     {"presets list", ListBit, Command::PresetsList, "", 0, 0,
-     "List the presets, one a line: the kind ('user' or 'sample'), two blanks, the name. User "
+     "List the presets, one a line: the kind ('user' or 'sample') padded with blanks to 8 "
+     "columns, then the name from column 9 on (cut -c9- gives the names). User "
      "presets come first, in the order they were first saved (at most 20 unless --all), then the "
      "samples in the dialog's order.",
      nullptr, "oryn3d presets list\noryn3d presets list | sed -n 's/^sample  //p'"},
@@ -86,6 +89,16 @@ const CommandDef Commands[] = {
     {"presets export", ExportBit, Command::PresetsExport, "NAME FILE", 2, 2,
      "Write a preset's 64-byte record to FILE, or to standard output with -.", nullptr,
      "oryn3d presets export Mine mine.oryn\noryn3d presets export Mine - | xxd"},
+    {"presets rename", RenameBit, Command::PresetsRename, "OLD NEW", 2, 2,
+     "Give a user preset a new name, keeping its place in the list and its record.",
+     "OLD is looked up as for delete ('>NAME' for a user preset a sample hides). NEW follows the "
+     "rules of presets save; a name another user preset has is refused.",
+     "oryn3d presets rename Mine \"Warm Bricks\""},
+    {"presets sheet", SheetBit, Command::PresetsSheet, "IMAGE -o OUTPUT", 1, 1,
+     "Write one picture of IMAGE as the dialog previews it with every preset, each labelled "
+     "with its name: the user presets first, then the samples.",
+     "Each preview is the dialog's 300 x 300 square, four to a row.",
+     "oryn3d presets sheet photo.jpg -o sheet.png"},
     {"presets import", ImportBit, Command::PresetsImport, "FILE [NAME]", 1, 2,
      "Store a 64-byte record file (- for standard input) as a user preset; the default name is "
      "the file's name without its extension.",
@@ -252,6 +265,21 @@ int setLossless(Invocation& q, const std::string&, std::string&)
     return 0;
 }
 
+int setCellSizePx(Invocation& q, const std::string& text, std::string& error)
+{
+    PadPoint point{};
+    if (parsePadPoint(text, 1, 32767, point, error) != 0)
+        return 1;
+    q.cellSizePx = point;
+    return 0;
+}
+
+int setStrip(Invocation& q, const std::string&, std::string&)
+{
+    q.encode.strip = true;
+    return 0;
+}
+
 int setNoRemember(Invocation& q, const std::string&, std::string&)
 {
     q.remember = false;
@@ -290,14 +318,18 @@ int setHelp(Invocation& q, const std::string&, std::string&)
 }
 
 const OptionDef Options[] = {
-    {"output", 'o', "OUTPUT", ImageBits, IoGroup,
-     "File to write, '-' for standard output, or with several inputs the folder to write into",
+    {"output", 'o', "OUTPUT", ImageBits | SheetBit, IoGroup,
+     "File to write, '-' for standard output, or with several inputs the folder to write into; "
+     "or a name pattern for each input, in the input's folder unless it names one: %s the "
+     "input's name without its extension, %e its extension, %% a percent sign",
      nullptr, setText<&Invocation::output>},
-    {"format", 0, "FORMAT", ImageBits, IoGroup,
+    {"format", 0, "FORMAT", ImageBits | SheetBit, IoGroup,
      "Output format: png, jpeg, tiff or webp. Default: the output's extension; into a folder, the "
      "input's format where it can be written, else png",
      "png jpeg tiff webp", setFormat},
-    {"mask", 0, "FILE", ImageBits, IoGroup, "Selection: a grey image of the same size", nullptr,
+    {"mask", 0, "FILE", ImageBits, IoGroup, "Selection: a grey image with one channel, of the same size (0 not selected, 255 selected); "
+     "where cells sample outside it, the background is written, not the original pixels",
+     nullptr,
      setText<&Invocation::mask>},
     {"block", 0, "FILE", ImageBits, IoGroup,
      "64-byte parameter record, rendered as stored; control options given too override its "
@@ -310,12 +342,16 @@ const OptionDef Options[] = {
      "Filter the pixels as stored; by default an EXIF orientation is applied first and the output "
      "is written upright",
      nullptr, setFlag<&Invocation::keepOrientation, true>},
-    {"quality", 0, "N", ImageBits, EncodeGroup, "JPEG and WebP quality, 1..100 (default 92)",
+    {"strip", 0, nullptr, ImageBits, IoGroup,
+     "Write no colour profile, EXIF, XMP or IPTC metadata (the resolution stays); by default the "
+     "output keeps the input's",
+     nullptr, setStrip},
+    {"quality", 0, "N", ImageBits | SheetBit, EncodeGroup, "JPEG, lossy WebP and jpeg-compressed TIFF quality, 1..100 (default 92)",
      nullptr, setQuality},
-    {"lossless", 0, nullptr, ImageBits, EncodeGroup, "Lossless WebP", nullptr, setLossless},
-    {"png-level", 0, "N", ImageBits, EncodeGroup,
+    {"lossless", 0, nullptr, ImageBits | SheetBit, EncodeGroup, "Lossless WebP", nullptr, setLossless},
+    {"png-level", 0, "N", ImageBits | SheetBit, EncodeGroup,
      "PNG compression level, 0 (fastest, largest) .. 9 (default 6)", nullptr, setPngLevel},
-    {"compression", 0, "METHOD", ImageBits, EncodeGroup,
+    {"compression", 0, "METHOD", ImageBits | SheetBit, EncodeGroup,
      "TIFF compression: none, lzw, deflate, zstd or jpeg (default lzw)",
      "none lzw deflate zstd jpeg", setCompression},
     {"preset", 0, "NAME", ControlBits, ControlGroup,
@@ -329,6 +365,11 @@ const OptionDef Options[] = {
     {"cell-height", 0, "N", ControlBits, ControlGroup,
      "Cell height in preview pixels (scaled to the image), 0..300", nullptr,
      setControl<&ControlOverrides::cellHeight, 0, CellSizeMax>},
+    {"cell-size-px", 0, "W,H", ImageBits, ControlGroup,
+     "Cell width and height in the image's own pixels, 1..32767 each: the cell size is set to "
+     "the preview value that comes nearest on each image (not with --cell-width or "
+     "--cell-height)",
+     nullptr, setCellSizePx},
     {"bevel", 0, "N", ControlBits, ControlGroup, "Bevel width, 0..50", nullptr,
      setControl<&ControlOverrides::bevel, 0, BevelMax>},
     {"shading", 0, "N", ControlBits, ControlGroup, "Shading strength, 0..100, 50 = none", nullptr,
@@ -358,9 +399,9 @@ const OptionDef Options[] = {
      "Background where no cell covers the image: foreground, background (the host's two "
      "colours), transparent (adds an alpha channel to an RGB image; not with JPEG) or RRGGBB",
      "foreground background transparent", setBackground},
-    {"foreground-color", 0, "RRGGBB", ControlBits, ControlGroup,
+    {"foreground-color", 0, "RRGGBB", ControlBits | SheetBit, ControlGroup,
      "The host's foreground colour (default 000000)", "", setColour<&ControlSettings::foreWord>},
-    {"background-color", 0, "RRGGBB", ControlBits, ControlGroup,
+    {"background-color", 0, "RRGGBB", ControlBits | SheetBit, ControlGroup,
      "The host's background colour (default FFFFFF)", "", setColour<&ControlSettings::backWord>},
     {"with-background", 0, nullptr, SaveBit, PresetGroup,
      "Save the background colour (\"Save Background Color\"): applying the preset then sets the "
@@ -375,8 +416,8 @@ const OptionDef Options[] = {
      setFlag<&Invocation::force, true>},
     {"all", 0, nullptr, ListBit, PresetGroup, "List every stored user preset, beyond the first 20",
      nullptr, setFlag<&Invocation::all, true>},
-    {"json", 0, nullptr, ShowBit | ImageBits, RunGroup,
-     "Print as JSON (presets show; render and preview with --dry-run)", nullptr,
+    {"json", 0, nullptr, ListBit | ShowBit | ImageBits, RunGroup,
+     "Print as JSON (presets list and show; render and preview with --dry-run)", nullptr,
      setFlag<&Invocation::json, true>},
     {"dry-run", 0, nullptr, ImageBits, RunGroup,
      "Print the effective settings and the files that would be written; read and write nothing",
@@ -452,7 +493,8 @@ std::string optionLabel(const OptionDef& option)
 
 // The command words of the top level and under "presets".
 const std::vector<std::string> TopWords = {"render", "preview", "presets", "help"};
-const std::vector<std::string> PresetWords = {"list", "show", "save", "delete", "export", "import"};
+const std::vector<std::string> PresetWords = {"list",   "show",   "save",   "delete",
+                                               "rename", "export", "import", "sheet"};
 
 // Parses the options and arguments of one command.
 int parseCommand(const CommandDef& command, const std::vector<std::string>& args, size_t at,
@@ -529,6 +571,8 @@ int parseCommand(const CommandDef& command, const std::vector<std::string>& args
             return 1;
         }
         seen.push_back(option);
+        if (option->group == EncodeGroup)
+            q.encodeGiven.push_back(option->name);
         if (option->set(q, value, error) != 0) {
             error = shown + ": " + error + "; " + hint;
             return 1;
@@ -538,6 +582,11 @@ int parseCommand(const CommandDef& command, const std::vector<std::string>& args
             return 0;
         }
         threadsGiven = threadsGiven || std::strcmp(option->name, "threads") == 0;
+    }
+    if (q.cellSizePx && (q.controls.overrides.cellWidth || q.controls.overrides.cellHeight)) {
+        error = "--cell-size-px and --cell-width or --cell-height set the same cells; give one; " +
+                hint;
+        return 1;
     }
     for (const auto& pair : Opposites) {
         const bool first = std::find(seen.begin(), seen.end(), findOption(pair[0])) != seen.end();
@@ -574,7 +623,7 @@ int parseCommand(const CommandDef& command, const std::vector<std::string>& args
     }
 
     q.command = command.command;
-    if (command.bit & ImageBits) {
+    if (command.bit & (ImageBits | SheetBit)) {
         q.inputs = positional;
         if (q.output.empty() && !q.dryRun) {
             error = "'oryn3d " + std::string(command.path) +
@@ -589,12 +638,19 @@ int parseCommand(const CommandDef& command, const std::vector<std::string>& args
         if (!threadsGiven) {
             // The option wins; the environment sets the default for users and hosts that want
             // one thread everywhere.
+            // A value that is not a count is refused rather than taken as every core.
             const char* env = std::getenv("ORYN_THREADS");
             int32_t threads = 0;
-            if (env != nullptr && parseNumberInRange(env, 0, 1024, threads) == 0)
-                q.threads = threads;
+            if (env != nullptr && *env != '\0' && parseNumberInRange(env, 0, 1024, threads) != 0) {
+                error = "ORYN_THREADS=" + std::string(env) +
+                        " is not a number of threads 0..1024 (0 = every core); set it to one, "
+                        "unset it or give --threads; " +
+                        hint;
+                return 1;
+            }
+            q.threads = threads;
         }
-        if (q.command == Command::Preview)
+        if (q.command == Command::Preview || q.command == Command::PresetsSheet)
             q.remember = false;
         return 0;
     }
@@ -608,7 +664,9 @@ int parseCommand(const CommandDef& command, const std::vector<std::string>& args
         } else {
             q.name = positional[0];
             q.nameGiven = true;
-            if (positional.size() > 1)
+            if (positional.size() > 1 && command.bit == RenameBit)
+                q.newName = positional[1];
+            else if (positional.size() > 1)
                 q.file = positional[1];
         }
     }
@@ -861,7 +919,8 @@ int parseCommandLine(const std::vector<std::string>& args, Invocation& q, std::s
                 return 0;
             }
             error =
-                "'oryn3d presets' needs a command: list, show, save, delete, export or import; " +
+                "'oryn3d presets' needs a command: list, show, save, delete, rename, export, "
+                "import or sheet; " +
                 helpHint("presets");
             return 1;
         }
@@ -869,7 +928,7 @@ int parseCommandLine(const std::vector<std::string>& args, Invocation& q, std::s
         const CommandDef* command = findCommand("presets " + sub);
         if (command == nullptr) {
             error = "'" + sub + "' is not a presets command" + didYouMean(sub, PresetWords) +
-                    "; the commands are list, show, save, delete, export and import; " +
+                    "; the commands are list, show, save, delete, rename, export, import and sheet; " +
                     helpHint("presets");
             return 1;
         }
@@ -968,6 +1027,19 @@ std::string helpText(const std::string& topic, int columns)
     return out;
 }
 
+namespace {
+
+// A man page section of plain paragraphs.
+std::string roffSection(const char* title, const std::vector<std::string>& paragraphs)
+{
+    std::string out = std::string(".SH ") + title + "\n";
+    for (size_t i = 0; i < paragraphs.size(); ++i)
+        out += (i > 0 ? ".PP\n" : "") + roff(paragraphs[i]) + "\n";
+    return out;
+}
+
+} // namespace
+
 std::string manPage()
 {
     std::string out = ".TH ORYN3D 1 \"\" \"oryn3d " + std::string(ToolVersion) +
@@ -1004,8 +1076,56 @@ std::string manPage()
            "\\-\\-threads.\n"
            ".SH FILES\n.TP\n.I ~/.config/oryn3d/presets.sqlite3\nUser presets and the \"Last "
            "Used\" record.\n";
+    out += roffSection("IMAGES", {
+        "Inputs are anything the installed libvips reads, or - for standard input (read up to 1 "
+        "GiB). Grey becomes RGB, grey with alpha RGBA; CMYK and other colour spaces are "
+        "converted to sRGB and 16-bit samples reduced to 8 bits, each with a note. Images are at "
+        "most 32767 pixels a side. Only the first frame or page of a many-frame file is "
+        "filtered, with a note.",
+        "Outputs are PNG, JPEG, TIFF or WebP, by the extension or --format. RGB stays RGB and "
+        "RGBA stays RGBA; --background transparent adds an alpha channel, which JPEG cannot "
+        "hold. The output keeps the input's colour profile, EXIF (without its thumbnail) and "
+        "XMP, and is written upright unless --keep-orientation. --quality also sets the quality "
+        "of TIFF's jpeg compression.",
+        "Every file is written under a hidden temporary name (.NAME.oryn3d-XXXXXX) in its folder "
+        "and renamed when complete; one left by a killed run is removed by the next run into "
+        "that folder. A device or pipe (/dev/null, /dev/stdout) is written directly, and only "
+        "once the file is complete. A render never replaces its own input or mask.",
+    });
+    out += roffSection("MASKS", {
+        "--mask takes a grey image with one channel, the input's size: 0 not selected, 255 "
+        "selected. As in the filter module, where a cell samples the image outside the "
+        "selection the output gets the background (--background), not the original pixel. To "
+        "keep the original outside the selection, combine afterwards, for example: vips "
+        "ifthenelse mask.png relief.png photo.jpg result.png --blend",
+    });
+    out += roffSection("PRESETS", {
+        "User presets live in $XDG_CONFIG_HOME/oryn3d/presets.sqlite3 (by default "
+        "~/.config/oryn3d), each the 64-byte record the filter module stores; export, import, "
+        "--block and --save-block use the same record as a file.",
+        "Names have 1 to 19 characters; blanks at both ends and a leading '>' are dropped; case "
+        "does not matter for A-Z. A name that begins with '>' again or holds a control "
+        "character, a line separator or a direction override is refused. A sample's name "
+        "picks the sample (also for presets show and delete; samples cannot be deleted); "
+        "'>NAME' picks the user preset NAME.",
+        "A successful render stores its settings as \"Last Used\"; --preset \"Last Used\" "
+        "renders them exactly as stored. Runs wait up to 10 seconds for each other. A store that "
+        "fails the integrity check, or a file in its place that is not one, is never written "
+        "to.",
+    });
+    out += ".SH SEE ALSO\n.BR vips (1),\n.BR vipsthumbnail (1),\n.BR magick (1),\n.BR gimp (1),\n"
+           ".BR sqlite3 (1)\n";
     return out;
 }
+
+// An awk program that turns 'oryn3d presets list --all' into the names to offer for a preset
+// that start with `cur` in any case: the samples, and the user presets, with the '>' that picks
+// one whose name a sample has.
+const char* const PresetNamesAwk =
+    "awk -v cur=\"$cur\" '{k=substr($0,1,8); n=substr($0,9); if (k ~ /^user/) u[++nu]=n; else "
+    "{s[tolower(n)]=1; o[++no]=n}} END {for (i=1;i<=nu;i++) {m=(tolower(u[i]) in s) ? \">\" "
+    "u[i] : u[i]; o[++no]=m} for (i=1;i<=no;i++) if (tolower(substr(o[i],1,length(cur))) == "
+    "tolower(cur)) print o[i]}'";
 
 std::string completionScript(const std::string& shell)
 {
@@ -1018,16 +1138,24 @@ std::string completionScript(const std::string& shell)
     for (const CommandDef& command : Commands)
         entries.push_back({command.path, optionNames(command.bit)});
 
-    std::vector<std::string> valued;
+    // Options whose value is a file, a preset name, one of fixed words, or anything else (a
+    // number, a colour, a pair), which gets no file names.
+    std::vector<std::string> fileValued;
+    std::vector<std::string> otherValued;
     std::vector<std::pair<std::string, std::string>> choices;
     for (const OptionDef& option : Options) {
         if (option.valueName == nullptr)
             continue;
-        valued.push_back(std::string("--") + option.name);
+        std::vector<std::string> spellings = {std::string("--") + option.name};
         if (option.shortName != 0)
-            valued.push_back(std::string("-") + option.shortName);
-        if (option.choices != nullptr)
+            spellings.push_back(std::string("-") + option.shortName);
+        const std::string value = option.valueName;
+        if (option.choices != nullptr && option.choices[0] != '\0')
             choices.push_back({std::string("--") + option.name, option.choices});
+        else if (value == "FILE" || value == "OUTPUT")
+            fileValued.insert(fileValued.end(), spellings.begin(), spellings.end());
+        else if (value != "NAME")
+            otherValued.insert(otherValued.end(), spellings.begin(), spellings.end());
     }
 
     if (shell == "bash" || shell == "zsh") {
@@ -1036,11 +1164,22 @@ std::string completionScript(const std::string& shell)
         const std::string function = shell == "zsh" ? "_oryn3d_words" : "_oryn3d";
         if (shell == "zsh")
             out += "#compdef oryn3d\nautoload -U +X bashcompinit && bashcompinit\n";
-        out += "# oryn3d completion, made by 'oryn3d --completion " + shell + "'\n" + function +
+        out += "# oryn3d completion, made by 'oryn3d --completion " + shell +
+               "'\n"
+               "_oryn3d_presets() {\n"
+               "    local IFS=$'\\n'\n"
+               "    COMPREPLY=($(oryn3d presets list --all 2>/dev/null | " +
+               PresetNamesAwk +
+               "))\n"
+               "}\n" +
+               function +
                "() {\n"
                "    local cur prev words cword\n"
                "    cur=${COMP_WORDS[COMP_CWORD]}; prev=${COMP_WORDS[COMP_CWORD-1]}\n"
                "    local command=${COMP_WORDS[1]} sub=${COMP_WORDS[2]}\n"
+               "    if [ \"$prev\" = --completion ]; then\n"
+               "        COMPREPLY=($(compgen -W 'bash zsh fish' -- \"$cur\")); return\n"
+               "    fi\n"
                "    if [ \"$COMP_CWORD\" -eq 1 ]; then\n"
                "        COMPREPLY=($(compgen -W 'render preview presets help --help --version "
                "--man-page --completion' -- \"$cur\")); return\n"
@@ -1054,11 +1193,13 @@ std::string completionScript(const std::string& shell)
         for (const auto& choice : choices)
             out += "        " + choice.first + ") COMPREPLY=($(compgen -W '" + choice.second +
                    "' -- \"$cur\")); return;;\n";
-        out += "        --preset) local IFS=$'\\n'; COMPREPLY=($(compgen -W \"$(oryn3d presets "
-               "list 2>/dev/null | cut -c9-)\" -- \"$cur\")); return;;\n"
+        out += "        --preset) _oryn3d_presets; return;;\n"
                "        " +
-               joined(valued, "|") +
+               joined(fileValued, "|") +
                ") COMPREPLY=($(compgen -f -- \"$cur\")); return;;\n"
+               "        " +
+               joined(otherValued, "|") +
+               ") COMPREPLY=(); return;;\n"
                "    esac\n"
                "    local key=$command\n"
                "    [ \"$command\" = presets ] && key=\"presets $sub\"\n"
@@ -1070,6 +1211,11 @@ std::string completionScript(const std::string& shell)
         out += "    esac\n"
                "    if [[ \"$cur\" == -* ]]; then\n"
                "        COMPREPLY=($(compgen -W \"$options\" -- \"$cur\"))\n"
+               "    elif [ \"$command\" = presets ] && [ \"$COMP_CWORD\" -eq 3 ] &&\n"
+               "         [[ \"$sub\" == @(show|delete|export) ]] && [[ \"$cur\" != */* ]]; then\n"
+               "        _oryn3d_presets\n"
+               "    elif [ \"$command\" = presets ] && [[ \"$sub\" == @(list|save|delete) ]]; then\n"
+               "        COMPREPLY=()\n"
                "    else\n"
                "        COMPREPLY=($(compgen -f -- \"$cur\"))\n"
                "    fi\n"
@@ -1084,12 +1230,24 @@ std::string completionScript(const std::string& shell)
     }
     if (shell == "fish") {
         std::string out = "# oryn3d completion, made by 'oryn3d --completion fish'\n"
+                          "function __oryn3d_presets\n"
+                          "    set -l cur (commandline -ct)\n"
+                          "    oryn3d presets list --all 2>/dev/null | " +
+                          std::string(PresetNamesAwk) +
+                          "\n"
+                          "end\n"
                           "complete -c oryn3d -f\n"
                           "complete -c oryn3d -n __fish_use_subcommand -a 'render preview "
                           "presets help'\n"
+                          "complete -c oryn3d -n __fish_use_subcommand -l completion -x -a "
+                          "'bash zsh fish' -d 'Print a shell completion script'\n"
                           "complete -c oryn3d -n '__fish_seen_subcommand_from presets; and not "
                           "__fish_seen_subcommand_from " +
-                          joined(PresetWords, " ") + "' -a '" + joined(PresetWords, " ") + "'\n";
+                          joined(PresetWords, " ") + "' -a '" + joined(PresetWords, " ") +
+                          "'\n"
+                          "complete -c oryn3d -n '__fish_seen_subcommand_from presets; and "
+                          "__fish_seen_subcommand_from show delete export' -x -a "
+                          "'(__oryn3d_presets)'\n";
         for (const CommandDef& command : Commands) {
             const std::string path = command.path;
             const std::string last = path.substr(path.rfind(' ') + 1);
@@ -1104,16 +1262,23 @@ std::string completionScript(const std::string& shell)
                 out += "complete -c oryn3d -n " + shellQuote(condition) + " -l " + option.name;
                 if (option.shortName != 0)
                     out += std::string(" -s ") + option.shortName;
-                if (option.valueName != nullptr)
-                    out += option.choices != nullptr && option.choices[0] != '\0'
-                               ? " -x -a " + shellQuote(option.choices)
-                               : " -r -F";
+                if (option.valueName != nullptr) {
+                    const std::string value = option.valueName;
+                    if (option.choices != nullptr && option.choices[0] != '\0')
+                        out += " -x -a " + shellQuote(option.choices);
+                    else if (value == "NAME")
+                        out += " -x -a '(__oryn3d_presets)'";
+                    else if (value == "FILE" || value == "OUTPUT")
+                        out += " -r -F";
+                    else
+                        out += " -x";
+                }
                 std::string help = option.help;
                 size_t stop = std::min(help.find(". "), help.find_first_of(";("));
                 stop = std::min(stop, help.find(", 0"));
                 out += " -d " + shellQuote(help.substr(0, stop)) + "\n";
             }
-            if (command.bit & (ImageBits | ShowBit | ExportBit | ImportBit))
+            if (command.bit & (ImageBits | ShowBit | ExportBit | ImportBit | SheetBit))
                 out += "complete -c oryn3d -n " + shellQuote(condition) + " -F\n";
         }
         return out;

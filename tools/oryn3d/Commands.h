@@ -18,6 +18,9 @@ constexpr int ExitUsage = 2;   // the command line is wrong
 // `render` and `preview`, over one input or a batch. `programName` is argv[0], for libvips.
 int runImageCommand(const Invocation& invocation, const char* programName);
 
+// `presets sheet`: the input previewed with every preset, labelled, in one picture.
+int runSheetCommand(const Invocation& invocation, const char* programName);
+
 // `presets list`, `show`, `save`, `delete`, `export` and `import`.
 int runPresetCommand(const Invocation& invocation);
 
@@ -26,6 +29,11 @@ void reportError(const std::string& text);
 
 // Prints "oryn3d: warning: <text>" as one line on stderr.
 void reportWarning(const std::string& text);
+
+// A file name as messages show it: as it is when it is plain, else quoted as ls does
+// ('it''s', 'line'$'\n''break'), so that a newline or an escape sequence in a name can neither
+// break the one-line message nor drive the terminal.
+std::string shownName(const std::string& name);
 
 // Opens the user's preset store. Returns 0, or 1 with a one-line reason naming the file.
 int openPresetStore(PresetDatabase& store, std::string& error);

@@ -8,11 +8,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <libexif/exif-data.h>
 #include <vips/vips.h>
+
+#include "tools/oryn3d/ToolHost.h"
 
 namespace oryn {
 
@@ -68,6 +71,23 @@ std::string vipsReason(const char* fallback)
     if (colon != std::string::npos && colon < 24 && text.find(' ') > colon)
         text.erase(0, colon + 2);
     return text.empty() ? std::string(fallback) : text;
+}
+
+// `text` with every mention of `path` (a temporary name the user never chose) and its
+// folder-less form taken out.
+std::string withoutPath(std::string text, const std::string& path)
+{
+    for (const std::string& name : {path, path.substr(path.find_last_of('/') + 1)}) {
+        if (name.empty())
+            continue;
+        for (size_t at = text.find(name); at != std::string::npos; at = text.find(name)) {
+            size_t end = at + name.size();
+            if (end + 1 < text.size() && text[end] == ':' && text[end + 1] == ' ')
+                end += 2;
+            text.erase(at, end - at);
+        }
+    }
+    return text;
 }
 
 // Warnings that libvips and its format libraries print on their own would break the one-line
@@ -210,26 +230,24 @@ MetadataRef collectMetadata(VipsImage* loaded, VipsImage* converted, bool uprigh
     return metadata;
 }
 
+// Reads standard input to its end, at most MaxInputStreamBytes.
 int readStandardInput(std::string& bytes, std::string& error)
 {
-    char chunk[1 << 16];
-    for (;;) {
-        const ssize_t got = read(STDIN_FILENO, chunk, sizeof chunk);
-        if (got == 0)
-            break;
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            error = std::string("cannot read standard input: ") + std::strerror(errno);
-            return 1;
-        }
-        bytes.append(chunk, static_cast<size_t>(got));
-    }
-    if (bytes.empty()) {
-        error = "standard input is empty";
-        return 1;
-    }
-    return 0;
+    return readStream(STDIN_FILENO, MaxInputStreamBytes, bytes, error);
+}
+
+// Called by libvips as it computes an image: a termination signal stops the computation at the
+// next tile instead of after the whole image is decoded or encoded.
+void stopOnCancel(VipsImage* image, VipsProgress*, void*)
+{
+    if (cancelRequested())
+        vips_image_set_kill(image, TRUE);
+}
+
+void watchForCancel(VipsImage* image)
+{
+    vips_image_set_progress(image, TRUE);
+    g_signal_connect(image, "eval", G_CALLBACK(stopOnCancel), nullptr);
 }
 
 // Loads the file or the buffer, refusing a damaged one rather than rendering grey where its
@@ -244,6 +262,16 @@ VipsImage* load(const std::string& path, const std::string& buffer, VipsAccess a
 }
 
 } // namespace
+
+MetadataRef strippedMetadata(const MetadataRef& metadata)
+{
+    auto stripped = std::make_shared<ImageMetadata>();
+    if (metadata != nullptr) {
+        stripped->xres = metadata->xres;
+        stripped->yres = metadata->yres;
+    }
+    return stripped;
+}
 
 InputImage::~InputImage()
 {
@@ -329,6 +357,12 @@ int openInput(const std::string& path, bool keepOrientation, InputImage& input,
         error = "cannot read the image (" + vipsReason("unknown reason") + ")";
         return 1;
     }
+    // Only the first frame of an animation or the first page of a document is filtered.
+    const int pages = vips_image_get_n_pages(loaded.image);
+    if (pages > 1)
+        warnings.push_back("it has " + std::to_string(pages) +
+                           " frames or pages; only the first is filtered (split it first, for "
+                           "example with 'vips copy \"IN[page=N]\" OUT.png')");
     // Turning needs the rows out of order, so a turned image is read with random access.
     const bool upright = !keepOrientation && vips_image_get_orientation(loaded.image) > 1;
     if (upright) {
@@ -368,6 +402,7 @@ int openInput(const std::string& path, bool keepOrientation, InputImage& input,
     }
     const VipsInterpretation kind = vips_image_get_interpretation(pipe.image);
     if (kind == VIPS_INTERPRETATION_CMYK) {
+        const bool hasProfile = vips_image_get_typeof(pipe.image, VIPS_META_ICC_NAME) != 0;
         // Through the image's own profile, or libvips' CMYK profile when it has none.
         if (vips_icc_transform(pipe.image, &next, "srgb", "embedded", TRUE, "depth", 8, nullptr) !=
             0) {
@@ -376,7 +411,9 @@ int openInput(const std::string& path, bool keepOrientation, InputImage& input,
             return 1;
         }
         pipe.replace(next);
-        warnings.push_back("CMYK converted to sRGB through its colour profile");
+        warnings.push_back(hasProfile ? "CMYK converted to sRGB through its colour profile"
+                                      : "CMYK converted to sRGB; it has no colour profile, so "
+                                        "a generic CMYK profile was assumed");
     } else if (isConvertibleColourSpace(kind)) {
         if (vips_colourspace(pipe.image, &next, VIPS_INTERPRETATION_sRGB, nullptr) != 0 ||
             (pipe.replace(next), vips_cast_uchar(pipe.image, &next, nullptr)) != 0) {
@@ -483,8 +520,19 @@ int decodeInput(InputImage& input, int32_t bands, Raster& raster, std::string& e
     ImageRef target(vips_image_new_from_memory(raster.pixels.data(), raster.pixels.size(),
                                                raster.width, raster.height, bands,
                                                VIPS_FORMAT_UCHAR));
+    if (target.image != nullptr)
+        watchForCancel(target.image);
     if (target.image == nullptr || vips_image_write(pipe.image, target.image) != 0) {
-        error = "the image data is damaged or incomplete (" + vipsReason("unknown reason") + ")";
+        const std::string reason = vipsReason("unknown reason");
+        // libvips reports a thread or a buffer it could not get as a failed read; that is the
+        // system's limits, not the file.
+        if (reason.find("thread") != std::string::npos ||
+            reason.find("memory") != std::string::npos ||
+            reason.find("alloc") != std::string::npos)
+            error = "the system refused the memory or threads needed to decode the image (" +
+                    reason + ")";
+        else
+            error = "the image data is damaged or incomplete (" + reason + ")";
         return 1;
     }
     return 0;
@@ -558,24 +606,60 @@ void setMetadata(VipsImage* image, const ImageMetadata* metadata)
         vips_image_set(image, field.first.c_str(), const_cast<GValue*>(&field.second));
 }
 
-// Encodes `image` into `path` ("-": standard output). Returns 0, or 1 with a reason.
-int saveImage(VipsImage* image, const std::string& path, ImageFormat format,
-              const EncodeOptions& encode, std::string& error)
+// A file descriptor as a libvips target: the bytes go through write(2), and the first
+// failure's errno is kept, so that the message can give the system's reason ("No space left on
+// device") rather than libvips' "write error". Read and seek serve the TIFF writer, which goes
+// back to fill in offsets.
+struct DescriptorTarget {
+    int fd = -1;
+    int failure = 0; // errno of the first failed call
+};
+
+gint64 targetWrite(VipsTargetCustom*, const void* data, gint64 length, void* user)
 {
-    VipsTarget* target = path == "-" ? vips_target_new_to_descriptor(STDOUT_FILENO)
-                                     : vips_target_new_to_file(path.c_str());
-    if (target == nullptr) {
-        error = "cannot write the image (" + vipsReason("unknown reason") + ")";
-        return 1;
+    auto* target = static_cast<DescriptorTarget*>(user);
+    const char* bytes = static_cast<const char*>(data);
+    gint64 done = 0;
+    while (done < length) {
+        const ssize_t wrote = write(target->fd, bytes + done, static_cast<size_t>(length - done));
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote <= 0) {
+            if (target->failure == 0)
+                target->failure = wrote < 0 ? errno : EIO;
+            return -1;
+        }
+        done += wrote;
     }
-    int failed = 0;
+    return done;
+}
+
+gint64 targetRead(VipsTargetCustom*, void* data, gint64 length, void* user)
+{
+    auto* target = static_cast<DescriptorTarget*>(user);
+    ssize_t got;
+    do
+        got = read(target->fd, data, static_cast<size_t>(length));
+    while (got < 0 && errno == EINTR);
+    return got;
+}
+
+gint64 targetSeek(VipsTargetCustom*, gint64 offset, int whence, void* user)
+{
+    auto* target = static_cast<DescriptorTarget*>(user);
+    return lseek(target->fd, static_cast<off_t>(offset), whence);
+}
+
+// Encodes `image` into `target`. Returns 0, or non-zero with libvips' error buffer set.
+int encodeInto(VipsImage* image, VipsTarget* target, ImageFormat format,
+               const EncodeOptions& encode)
+{
+    const gboolean strip = encode.strip ? TRUE : FALSE;
     switch (format) {
     case ImageFormat::Png:
-        failed = vips_pngsave_target(image, target, "compression", encode.pngLevel, nullptr);
-        break;
+        return vips_pngsave_target(image, target, "compression", encode.pngLevel, "strip", strip, nullptr);
     case ImageFormat::Jpeg:
-        failed = vips_jpegsave_target(image, target, "Q", encode.quality, nullptr);
-        break;
+        return vips_jpegsave_target(image, target, "Q", encode.quality, "strip", strip, nullptr);
     case ImageFormat::Tiff: {
         VipsForeignTiffCompression compression = VIPS_FOREIGN_TIFF_COMPRESSION_LZW;
         switch (encode.tiff) {
@@ -595,20 +679,92 @@ int saveImage(VipsImage* image, const std::string& path, ImageFormat format,
             compression = VIPS_FOREIGN_TIFF_COMPRESSION_JPEG;
             break;
         }
-        failed = vips_tiffsave_target(image, target, "compression", compression, "Q",
-                                      encode.quality, nullptr);
-        break;
+        return vips_tiffsave_target(image, target, "compression", compression, "Q",
+                                    encode.quality, "strip", strip, nullptr);
     }
     case ImageFormat::WebP:
-        failed = vips_webpsave_target(image, target, "Q", encode.quality, "lossless",
-                                      encode.lossless ? TRUE : FALSE, nullptr);
-        break;
+        return vips_webpsave_target(image, target, "Q", encode.quality, "lossless",
+                                    encode.lossless ? TRUE : FALSE, "strip", strip, nullptr);
     }
+    return -1;
+}
+
+// Writes all of `bytes` to `fd`. Returns 0, or the errno of the failure.
+int writeAll(int fd, const unsigned char* bytes, size_t size)
+{
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t wrote = write(fd, bytes + done, size - done);
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote <= 0)
+            return wrote < 0 ? errno : EIO;
+        done += static_cast<size_t>(wrote);
+    }
+    return 0;
+}
+
+// Encodes `image` into `path` ("-": standard output). A regular file is written as it is
+// encoded; a pipe, terminal or device gets the file only once it is encoded whole, so that a
+// failure leaves no partial stream and the TIFF writer, which must seek, works into a pipe too.
+// Returns 0, or 1 with a reason that names no temporary file (the caller names the output).
+int saveImage(VipsImage* image, const std::string& path, ImageFormat format,
+              const EncodeOptions& encode, std::string& error)
+{
+    const bool standardOutput = path == "-";
+    int fd = standardOutput ? STDOUT_FILENO : open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0 && !standardOutput && (errno == EACCES || errno == EISDIR || errno == EINVAL))
+        fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = std::string("cannot open it for writing: ") + std::strerror(errno);
+        return 1;
+    }
+    struct stat info;
+    const bool seekable = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    if (seekable && !standardOutput && ftruncate(fd, 0) != 0) {
+        error = std::string("cannot write the image: ") + std::strerror(errno);
+        close(fd);
+        return 1;
+    }
+    DescriptorTarget descriptor{fd, 0};
+    VipsTarget* target = nullptr;
+    VipsTargetCustom* custom = nullptr;
+    if (seekable) {
+        custom = vips_target_custom_new();
+        g_signal_connect(custom, "write", G_CALLBACK(targetWrite), &descriptor);
+        g_signal_connect(custom, "read", G_CALLBACK(targetRead), &descriptor);
+        g_signal_connect(custom, "seek", G_CALLBACK(targetSeek), &descriptor);
+        target = VIPS_TARGET(custom);
+    } else {
+        target = vips_target_new_to_memory();
+    }
+    watchForCancel(image);
+    int failed = target == nullptr ? 1 : encodeInto(image, target, format, encode);
     if (failed == 0 && vips_target_end(target) != 0)
         failed = 1;
-    g_object_unref(target);
+    int reason = descriptor.failure;
+    if (failed == 0 && !seekable) {
+        VipsBlob* blob = nullptr;
+        g_object_get(target, "blob", &blob, nullptr);
+        size_t size = 0;
+        const auto* bytes =
+            blob != nullptr ? static_cast<const unsigned char*>(vips_blob_get(blob, &size))
+                            : nullptr;
+        reason = bytes != nullptr ? writeAll(fd, bytes, size) : EIO;
+        if (blob != nullptr)
+            vips_area_unref(VIPS_AREA(blob));
+        failed = reason != 0;
+    }
+    if (target != nullptr)
+        g_object_unref(target);
+    if (!standardOutput && close(fd) != 0 && failed == 0) {
+        reason = errno;
+        failed = 1;
+    }
     if (failed != 0) {
-        error = "cannot write the image (" + vipsReason("unknown reason") + ")";
+        const std::string detail = vipsReason("unknown reason");
+        error = reason != 0 ? std::string("cannot write the image: ") + std::strerror(reason)
+                            : "cannot write the image (" + withoutPath(detail, path) + ")";
         return 1;
     }
     return 0;
@@ -655,6 +811,91 @@ int writeImage(const std::string& path, ImageFormat format, const EncodeOptions&
     }
     setMetadata(out.image, metadata);
     return saveImage(out.image, path, format, encode, error);
+}
+
+int composeSheet(const std::vector<Raster>& tiles, const std::vector<std::string>& labels,
+                 int columns, Raster& sheet, std::string& error)
+{
+    constexpr int LabelHeight = 28;
+    constexpr int Gap = 12;
+    vips_error_clear();
+    std::vector<VipsImage*> cells;
+    int failed = 0;
+    for (size_t i = 0; i < tiles.size() && failed == 0; ++i) {
+        const Raster& tile = tiles[i];
+        ImageRef picture(vips_image_new_from_memory(tile.pixels.data(), tile.pixels.size(),
+                                                    tile.width, tile.height, 3,
+                                                    VIPS_FORMAT_UCHAR));
+        // The text as coverage (0..255), turned into black on white. libvips reads Pango
+        // markup, so the name is escaped to be shown as typed.
+        ImageRef text;
+        ImageRef ink;
+        ImageRef label;
+        ImageRef cell;
+        double white[3] = {255, 255, 255};
+        VipsArrayDouble* background = vips_array_double_new(white, 3);
+        gchar* escaped = g_markup_escape_text(labels[i].c_str(), -1);
+        failed = picture.image == nullptr ||
+                 vips_text(&text.image, escaped, "width", tile.width - 8, "font", "sans 12",
+                           nullptr) != 0;
+        g_free(escaped);
+        if (failed == 0)
+            failed = vips_invert(text.image, &ink.image, nullptr);
+        if (failed == 0) {
+            VipsImage* three[3] = {ink.image, ink.image, ink.image};
+            failed = vips_bandjoin(three, &label.image, 3, nullptr);
+        }
+        if (failed == 0) {
+            VipsImage* framed = nullptr;
+            failed = vips_embed(label.image, &framed, 4,
+                                (LabelHeight - vips_image_get_height(label.image)) / 2,
+                                tile.width, LabelHeight, "extend", VIPS_EXTEND_BACKGROUND,
+                                "background", background, nullptr);
+            label.replace(framed);
+        }
+        if (failed == 0) {
+            failed = vips_join(picture.image, label.image, &cell.image, VIPS_DIRECTION_VERTICAL,
+                               nullptr);
+        }
+        vips_area_unref(VIPS_AREA(background));
+        if (failed == 0) {
+            cells.push_back(cell.image);
+            cell.image = nullptr;
+        }
+    }
+    ImageRef joined;
+    ImageRef framed;
+    if (failed == 0) {
+        double white[3] = {255, 255, 255};
+        VipsArrayDouble* background = vips_array_double_new(white, 3);
+        failed = vips_arrayjoin(cells.data(), &joined.image, static_cast<int>(cells.size()),
+                                "across", columns, "shim", Gap, "background", background,
+                                nullptr);
+        if (failed == 0)
+            failed = vips_embed(joined.image, &framed.image, Gap, Gap,
+                                vips_image_get_width(joined.image) + 2 * Gap,
+                                vips_image_get_height(joined.image) + 2 * Gap, "extend",
+                                VIPS_EXTEND_BACKGROUND, "background", background, nullptr);
+        vips_area_unref(VIPS_AREA(background));
+    }
+    for (VipsImage* cell : cells)
+        g_object_unref(cell);
+    if (failed != 0) {
+        error = "cannot lay out the sheet (" + vipsReason("unknown reason") + ")";
+        return 1;
+    }
+    if (sheet.allocate(vips_image_get_width(framed.image), vips_image_get_height(framed.image),
+                       3) != 0) {
+        error = "not enough memory for the sheet";
+        return 1;
+    }
+    ImageRef target(vips_image_new_from_memory(sheet.pixels.data(), sheet.pixels.size(),
+                                               sheet.width, sheet.height, 3, VIPS_FORMAT_UCHAR));
+    if (target.image == nullptr || vips_image_write(framed.image, target.image) != 0) {
+        error = "cannot lay out the sheet (" + vipsReason("unknown reason") + ")";
+        return 1;
+    }
+    return 0;
 }
 
 int readImagePixels(VipsImage* image, Raster& raster, std::string& error)

@@ -18,10 +18,18 @@ namespace oryn {
 // The largest side the host record can describe: rows and columns are int16 there.
 constexpr int32_t MaxImageSide = 32767;
 
+// The most read from standard input (1 GiB): an image file larger than that is given by name,
+// and an endless stream ends with a message instead of exhausting memory.
+constexpr size_t MaxInputStreamBytes = size_t(1) << 30;
+
 // What an output file keeps from its input file: resolution, colour profile, EXIF (without its
 // thumbnail), XMP, IPTC. Opaque; shared by everything written from one input.
 struct ImageMetadata;
 using MetadataRef = std::shared_ptr<const ImageMetadata>;
+
+// What an output keeps under --strip: the resolution only (no profile, EXIF, XMP, IPTC or
+// orientation).
+MetadataRef strippedMetadata(const MetadataRef& metadata);
 
 // An opened input, ready to be decoded: its pixels are not read yet.
 class InputImage {
@@ -83,6 +91,11 @@ bool formatKeepsAlpha(ImageFormat format);
 // options and `metadata` (may be null). Returns 0, or 1 with a one-line reason in `error`.
 int writeImage(const std::string& path, ImageFormat format, const EncodeOptions& encode,
                const Raster& raster, const ImageMetadata* metadata, std::string& error);
+
+// Lays RGB `tiles` of one size out in rows of `columns`, each with its label in black on white
+// below it, on a white sheet with a margin. Returns 0, or 1 with a reason.
+int composeSheet(const std::vector<Raster>& tiles, const std::vector<std::string>& labels,
+                 int columns, Raster& sheet, std::string& error);
 
 // Writes a 3- or 4-band 8-bit libvips image the same way: its pixels are made while they are
 // encoded. Returns 0, or 1 with a reason.

@@ -23,8 +23,10 @@ enum class Command {
     PresetsShow,
     PresetsSave,
     PresetsDelete,
+    PresetsRename,
     PresetsExport,
     PresetsImport,
+    PresetsSheet,
 };
 
 // Formats the tool writes.
@@ -38,6 +40,7 @@ struct EncodeOptions {
     bool lossless = false; // WebP
     int pngLevel = 6;      // PNG deflate level, 0..9
     TiffCompression tiff = TiffCompression::Lzw;
+    bool strip = false; // --strip: no profile, EXIF, XMP or IPTC in the file
 };
 
 // The control options: a preset to start from, the values given, the host's two colours.
@@ -58,6 +61,7 @@ struct Invocation {
     std::string output;              // a file, a folder (several inputs), or "-" for stdout
     std::optional<ImageFormat> format;
     EncodeOptions encode;
+    std::vector<std::string> encodeGiven; // the encoding options given, as named ("quality")
     std::string mask;
     std::string blockFile;
     std::string saveBlockFile;
@@ -68,13 +72,15 @@ struct Invocation {
     int threads = 0; // 0: every core
     int32_t dpi = 96; // preview: the display DPI of the dialog whose preview is written
     ControlSettings controls;
+    std::optional<PadPoint> cellSizePx; // --cell-size-px: cell width, height in image pixels
 
     // presets
     std::string name;
     bool nameGiven = false;
+    std::string newName; // presets rename
     std::string file;
     bool all = false;
-    bool json = false; // presets show, render --dry-run
+    bool json = false; // presets list and show, render --dry-run
     bool withBackground = false;
     bool withLight = false;
     bool force = false;

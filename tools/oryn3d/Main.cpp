@@ -20,6 +20,41 @@ void reportWarning(const std::string& text)
     std::fprintf(stderr, "oryn3d: warning: %s\n", text.c_str());
 }
 
+std::string shownName(const std::string& name)
+{
+    bool plain = !name.empty();
+    for (const char c : name) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F || c == '\'' || c == '\\')
+            plain = false;
+    }
+    if (plain)
+        return name;
+    std::string out = "'";
+    for (const char c : name) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (c == '\'') {
+            out += "'\\''";
+        } else if (u < 0x20 || u == 0x7F) {
+            static const char* const named[] = {"\\a", "\\b", "\\t", "\\n", "\\v", "\\f", "\\r"};
+            char code[8];
+            if (u >= 7 && u <= 13)
+                std::snprintf(code, sizeof code, "%s", named[u - 7]);
+            else
+                std::snprintf(code, sizeof code, "\\%03o", u);
+            out += std::string("'$'") + code + "''";
+        } else {
+            out += c;
+        }
+    }
+    out += "'";
+    // An empty pair left where a quoted stretch ended with an escape.
+    const std::string empty = "''";
+    if (out.size() > 2 && out.compare(out.size() - 2, 2, empty) == 0 && out != "''")
+        out.erase(out.size() - 2);
+    return out;
+}
+
 namespace {
 
 int printText(const std::string& text)
@@ -43,8 +78,13 @@ int run(const Invocation& q, const char* programName)
     case Command::Render:
     case Command::Preview:
         return runImageCommand(q, programName);
-    default:
-        return runPresetCommand(q);
+    case Command::PresetsSheet:
+        return runSheetCommand(q, programName);
+    default: {
+        // A preset command stopped by a signal (while it waited for the store) ends as one.
+        const int status = runPresetCommand(q);
+        return cancelRequested() ? cancelExitStatus() : status;
+    }
     }
 }
 

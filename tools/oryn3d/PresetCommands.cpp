@@ -71,7 +71,24 @@ int listPresets(const Invocation& q)
     }
     const size_t limit = static_cast<size_t>(PresetListLimit);
     const size_t shown = q.all || presets.size() <= limit ? presets.size() : limit;
-    for (size_t i = 0; i < shown; ++i)
+    const int count = sampleCount(0);
+    if (q.json) {
+        // One object a preset: its kind, its name, and what --preset takes to pick it.
+        std::string out = "[";
+        for (size_t i = 0; i < shown; ++i) {
+            const std::string& name = presets[i].name;
+            const std::string pick = findSample(name) != 0 ? ">" + name : name;
+            out += std::string(i > 0 ? "," : "") + "\n  {\"kind\": \"user\", \"name\": " +
+                   jsonString(name) + ", \"preset\": " + jsonString(pick) + "}";
+        }
+        for (int k = 1; k <= count; ++k)
+            out += std::string(shown > 0 || k > 1 ? "," : "") +
+                   "\n  {\"kind\": \"sample\", \"name\": " + jsonString(sampleName(k)) +
+                   ", \"preset\": " + jsonString(sampleName(k)) + "}";
+        out += "\n]\n";
+        std::fputs(out.c_str(), stdout);
+    }
+    for (size_t i = 0; i < shown && !q.json; ++i)
         printListLine("user", presets[i].name);
     // On stderr, so that the list itself stays one preset a line for scripts.
     if (shown < presets.size())
@@ -79,8 +96,7 @@ int listPresets(const Invocation& q)
                      "oryn3d: %zu more user presets are stored but not listed, as the dialog "
                      "lists %zu; 'oryn3d presets list --all' shows them\n",
                      presets.size() - shown, limit);
-    const int count = sampleCount(0);
-    for (int k = 1; k <= count; ++k)
+    for (int k = 1; k <= count && !q.json; ++k)
         printListLine("sample", sampleName(k));
     return finishOutput();
 }
@@ -258,6 +274,15 @@ std::string suggestion(const std::string& name, const std::vector<std::string>& 
     return near.empty() ? std::string() : " (did you mean '" + near + "'?)";
 }
 
+// The usage error of a command naming a user preset the store does not hold, with the nearest
+// stored name when one is close.
+int noUserPreset(const char* command, const std::string& name, PresetDatabase& store)
+{
+    reportError(std::string(command) + ": no user preset '" + name + "'" +
+                suggestion(name, storedNames(store)) + "; 'oryn3d presets list' shows them");
+    return ExitUsage;
+}
+
 int deletePreset(const Invocation& q)
 {
     PresetName name;
@@ -269,19 +294,63 @@ int deletePreset(const Invocation& q)
         reportError(error);
         return ExitFailure;
     }
+    // A bare sample name means the sample here too, as for show and --preset.
+    if (!name.userMarked && findSample(name.name) != 0) {
+        StoredPreset hidden;
+        const bool userToo = store.read(name.name, hidden, error) == StoreResult::Ok;
+        reportError("presets delete: '" + name.name + "' is a sample, and samples cannot be " +
+                    "deleted" +
+                    (userToo ? "; '>" + hidden.name + "' names your user preset of that name"
+                             : std::string()));
+        return ExitUsage;
+    }
     switch (store.remove(name.name, error)) {
     case StoreResult::Ok:
         return 0;
     case StoreResult::NotFound:
-        reportError("presets delete: no user preset '" + name.name + "'" +
-                    suggestion(name.name, storedNames(store)) +
-                    "; 'oryn3d presets list' shows them");
-        return ExitFailure;
+        return noUserPreset("presets delete", name.name, store);
     case StoreResult::Failed:
         break;
     }
     reportError(error);
     return ExitFailure;
+}
+
+int renamePreset(const Invocation& q)
+{
+    PresetName from;
+    PresetName to;
+    if (takePresetName("presets rename", q.name, from) != 0 ||
+        takePresetName("presets rename", q.newName, to) != 0)
+        return ExitUsage;
+    if (!from.userMarked && findSample(from.name) != 0) {
+        reportError("presets rename: '" + from.name + "' is a sample, and samples cannot be " +
+                    "renamed; '>" + from.name + "' names a user preset of that name");
+        return ExitUsage;
+    }
+    if (isLastUsedName(to.name)) {
+        reportError("presets rename: '" + std::string(LastUsedName) +
+                    "' is the record the last render stores; choose another name");
+        return ExitUsage;
+    }
+    if (checkNewName("presets rename", to, false) != 0)
+        return ExitUsage;
+    PresetDatabase store;
+    std::string error;
+    if (openPresetStore(store, error) != 0) {
+        reportError(error);
+        return ExitFailure;
+    }
+    switch (store.rename(from.name, to.name, error)) {
+    case StoreResult::Ok:
+        return 0;
+    case StoreResult::NotFound:
+        return noUserPreset("presets rename", from.name, store);
+    case StoreResult::Failed:
+        break;
+    }
+    reportError("presets rename: " + error);
+    return error.find("exists already") != std::string::npos ? ExitUsage : ExitFailure;
 }
 
 int exportPreset(const Invocation& q)
@@ -300,10 +369,7 @@ int exportPreset(const Invocation& q)
     case StoreResult::Ok:
         break;
     case StoreResult::NotFound:
-        reportError("presets export: no user preset '" + name.name + "'" +
-                    suggestion(name.name, storedNames(store)) +
-                    "; 'oryn3d presets list' shows them");
-        return ExitFailure;
+        return noUserPreset("presets export", name.name, store);
     case StoreResult::Failed:
         reportError(error);
         return ExitFailure;
@@ -423,6 +489,8 @@ int runPresetCommand(const Invocation& q)
         return savePreset(q);
     case Command::PresetsDelete:
         return deletePreset(q);
+    case Command::PresetsRename:
+        return renamePreset(q);
     case Command::PresetsExport:
         return exportPreset(q);
     case Command::PresetsImport:

@@ -7,17 +7,22 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sqlite3.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "tools/oryn3d/OutputFile.h"
+#include "tools/oryn3d/ToolHost.h"
 
 namespace oryn {
 
 namespace {
 
-// Our file carries this application id ("OR3D") and format number in its SQLite header; an
-// empty database gets both when the first value is written.
+// Our file carries this application id ("OR3D") and format number in its SQLite header, from
+// the moment it appears under its name.
 constexpr int64_t StoreApplicationId = 0x4F523344;
 constexpr int64_t StoreFormat = 1;
 
@@ -109,13 +114,27 @@ std::string describe(sqlite3* db, int rc)
         return "the preset store is damaged (" + message + ")" + LeftAsItIs;
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-        return "another oryn3d run kept the preset store locked for " +
-               std::to_string(BusyTimeoutMs / 1000) + " seconds; nothing was changed";
+        if (cancelRequested())
+            return "stopped while waiting for the preset store; nothing was changed";
+        return "the preset store stayed locked for " + std::to_string(BusyTimeoutMs / 1000) +
+               " seconds (by another oryn3d run, or another program that has it open); nothing "
+               "was changed";
     case SQLITE_READONLY:
         return "the preset store cannot be written (" + message + ")";
     default:
         return "cannot use the preset store (" + message + ")";
     }
+}
+
+// SQLite's busy handler: waits in short steps for a lock held elsewhere, up to BusyTimeoutMs,
+// and gives up at once after a termination signal. `attempt` counts from 0.
+int waitWhileLocked(void*, int attempt)
+{
+    constexpr int StepMs = 20;
+    if (cancelRequested() || attempt * StepMs >= BusyTimeoutMs)
+        return 0;
+    usleep(StepMs * 1000);
+    return cancelRequested() ? 0 : 1;
 }
 
 // The first column of the first row of `sql`. Returns the SQLite result.
@@ -132,15 +151,9 @@ int queryInteger(sqlite3* db, const char* sql, int64_t& value)
     return SQLITE_OK;
 }
 
-enum class Shape {
-    Ours,  // our table, our format
-    Empty, // a database without anything in it: a new file, or one cut short before its first
-           // write completed
-};
-
 // Decides whether the open database is the store. Must run inside a transaction, so that what
 // it sees is what the caller reads or writes next. Returns 0, or 1 with a reason.
-int recognise(sqlite3* db, Shape& shape, std::string& reason)
+int recognise(sqlite3* db, const std::string& path, std::string& reason)
 {
     int64_t id = 0;
     int64_t format = 0;
@@ -155,8 +168,15 @@ int recognise(sqlite3* db, Shape& shape, std::string& reason)
         return 1;
     }
     if (id == 0 && format == 0 && objects == 0) {
-        shape = Shape::Empty;
-        return 0;
+        // A store is complete before it appears under its name (see PresetDatabase::create), so
+        // an empty file or database in its place was made by someone else, or emptied.
+        struct stat info;
+        if (stat(path.c_str(), &info) == 0 && info.st_size == 0)
+            reason = std::string("an empty file, not an oryn3d preset store") + LeftAsItIs;
+        else
+            reason = std::string("not an oryn3d preset store (an empty SQLite database)") +
+                     LeftAsItIs;
+        return 1;
     }
     if (id != StoreApplicationId) {
         reason = std::string("not an oryn3d preset store (an SQLite database of another program)") +
@@ -179,9 +199,28 @@ int recognise(sqlite3* db, Shape& shape, std::string& reason)
     }
 
     // Damage outside the pages a command happens to read would otherwise go unnoticed until a
-    // write runs into it; the store is a few pages, so checking it every time costs nothing.
+    // write runs into it. The full check also compares the name index with the table (a name
+    // found by one and not the other would be looked up wrongly and stored twice); the store is
+    // a few pages, so checking it every time costs nothing.
+    int64_t pages = 0;
+    int64_t pageSize = 0;
+    rc = queryInteger(db, "PRAGMA page_count", pages);
+    if (rc == SQLITE_OK)
+        rc = queryInteger(db, "PRAGMA page_size", pageSize);
+    if (rc != SQLITE_OK) {
+        reason = describe(db, rc);
+        return 1;
+    }
+    // In the transaction the file is whole: a file cut short, or grown past its last page, is
+    // damaged even where every page that is left reads well.
+    struct stat info;
+    if (pages > 0 && stat(path.c_str(), &info) == 0 && pages * pageSize != info.st_size) {
+        reason = "the preset store is damaged (the file has " + std::to_string(info.st_size) +
+                 " bytes, its pages " + std::to_string(pages * pageSize) + ")" + LeftAsItIs;
+        return 1;
+    }
     Statement check;
-    rc = sqlite3_prepare_v2(db, "PRAGMA quick_check", -1, &check.stmt, nullptr);
+    rc = sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &check.stmt, nullptr);
     if (rc == SQLITE_OK)
         rc = sqlite3_step(check.stmt);
     if (rc != SQLITE_ROW) {
@@ -194,14 +233,13 @@ int recognise(sqlite3* db, Shape& shape, std::string& reason)
         reason = "the preset store is damaged (" + oneLine(text) + ")" + LeftAsItIs;
         return 1;
     }
-    shape = Shape::Ours;
     return 0;
 }
 
-// Starts a transaction (`mode` is "BEGIN" or "BEGIN IMMEDIATE") and checks that the file is ours
-// or empty. Returns 0, or 1 with the reason, naming the file, in `error`.
+// Starts a transaction (`mode` is "BEGIN" or "BEGIN IMMEDIATE") and checks that the file is the
+// store. Returns 0, or 1 with the reason, naming the file, in `error`.
 int beginRecognised(sqlite3* db, Transaction& transaction, const char* mode,
-                    const std::string& path, Shape& shape, std::string& error)
+                    const std::string& path, std::string& error)
 {
     std::string reason;
     int rc = transaction.begin(mode);
@@ -209,7 +247,7 @@ int beginRecognised(sqlite3* db, Transaction& transaction, const char* mode,
         error = path + ": " + describe(db, rc);
         return 1;
     }
-    if (recognise(db, shape, reason) != 0) {
+    if (recognise(db, path, reason) != 0) {
         error = path + ": " + reason;
         return 1;
     }
@@ -270,6 +308,50 @@ std::string absoluteFolder(const char* value)
     return folder;
 }
 
+// Makes the empty file at `path` a store without values: our table, application id and format.
+// Nobody else knows the file yet, so it needs no journal. Returns 0, or 1 with a reason.
+int initialiseStore(const std::string& path, std::string& reason)
+{
+    sqlite3* made = nullptr;
+    int rc = sqlite3_open_v2(path.c_str(), &made, SQLITE_OPEN_READWRITE, nullptr);
+    const std::string sql = std::string("PRAGMA journal_mode = MEMORY; BEGIN; ") + CreateSql +
+                            "PRAGMA application_id = " + std::to_string(StoreApplicationId) +
+                            "; PRAGMA user_version = " + std::to_string(StoreFormat) +
+                            "; COMMIT;";
+    if (rc == SQLITE_OK)
+        rc = execute(made, sql.c_str());
+    if (rc != SQLITE_OK) {
+        reason = describe(made, rc);
+        sqlite3_close(made);
+        return 1;
+    }
+    rc = sqlite3_close(made);
+    if (rc != SQLITE_OK) {
+        reason = describe(nullptr, rc);
+        return 1;
+    }
+    // The temporary file is private; the store gets what SQLite gives a new database.
+    const mode_t mask = umask(0);
+    umask(mask);
+    chmod(path.c_str(), 0644 & ~mask);
+    return 0;
+}
+
+// Gives the complete store at `made` the name `path`, unless something has that name already.
+// Returns 0 also when another run has made the store meanwhile; 1 with a reason on failure.
+int publishStore(const std::string& made, const std::string& path, std::string& reason)
+{
+    if (link(made.c_str(), path.c_str()) == 0 || errno == EEXIST)
+        return 0;
+    const int linkError = errno;
+    // A file system without hard links: a rename that refuses to replace does the same.
+    if (renameat2(AT_FDCWD, made.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0 ||
+        errno == EEXIST)
+        return 0;
+    reason = std::string("cannot create the preset store: ") + std::strerror(linkError);
+    return 1;
+}
+
 } // namespace
 
 int presetDatabasePath(std::string& path, std::string& error)
@@ -296,26 +378,43 @@ PresetDatabase::~PresetDatabase()
     sqlite3_close(db);
 }
 
-int PresetDatabase::connect(bool create, std::string& error)
+int PresetDatabase::connect(std::string& error)
 {
-    if (create) {
-        const size_t slash = filePath.find_last_of('/');
-        if (slash != std::string::npos && slash > 0 &&
-            makeFolders(filePath.substr(0, slash), error) != 0)
-            return 1;
-    }
-    const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
     sqlite3* opened = nullptr;
-    const int rc = sqlite3_open_v2(filePath.c_str(), &opened, flags, nullptr);
+    const int rc = sqlite3_open_v2(filePath.c_str(), &opened, SQLITE_OPEN_READWRITE, nullptr);
     if (rc != SQLITE_OK) {
         error = filePath + ": " + describe(opened, rc);
         sqlite3_close(opened);
         return 1;
     }
     sqlite3_extended_result_codes(opened, 1);
-    sqlite3_busy_timeout(opened, BusyTimeoutMs);
+    sqlite3_busy_handler(opened, waitWhileLocked, nullptr);
     db = opened;
     return 0;
+}
+
+int PresetDatabase::create(std::string& error)
+{
+    const size_t slash = filePath.find_last_of('/');
+    if (slash != std::string::npos && slash > 0 &&
+        makeFolders(filePath.substr(0, slash), error) != 0)
+        return 1;
+    struct stat info;
+    if (stat(filePath.c_str(), &info) != 0) {
+        // Opening the file itself would create it empty, and until the first write commits,
+        // another run would find an empty file it cannot tell from someone else's. The store is
+        // made complete under a temporary name instead, and then given its name in one step
+        // that never replaces a file: when another run got there first, its store is used.
+        OutputFile made;
+        std::string reason;
+        if (made.create(filePath, reason) != 0 ||
+            initialiseStore(made.temporary(), reason) != 0 ||
+            publishStore(made.temporary(), made.destination(), reason) != 0) {
+            error = filePath + ": " + reason;
+            return 1;
+        }
+    }
+    return connect(error);
 }
 
 int PresetDatabase::open(const std::string& path, std::string& error)
@@ -330,16 +429,15 @@ int PresetDatabase::open(const std::string& path, std::string& error)
         error = filePath + ": " + std::strerror(errno);
         return 1;
     }
-    if (connect(false, error) != 0)
+    if (connect(error) != 0)
         return 1;
 
     Transaction transaction(db);
-    Shape shape = Shape::Empty;
     std::string reason;
     int rc = transaction.begin("BEGIN");
     if (rc != SQLITE_OK)
         reason = describe(db, rc);
-    else if (recognise(db, shape, reason) == 0 && (rc = transaction.commit()) != SQLITE_OK)
+    else if (recognise(db, filePath, reason) == 0 && (rc = transaction.commit()) != SQLITE_OK)
         reason = describe(db, rc);
     if (!reason.empty()) {
         error = filePath + ": " + reason;
@@ -354,14 +452,12 @@ int PresetDatabase::list(std::vector<StoredPreset>& presets, std::string& error)
     if (db == nullptr)
         return 0;
     Transaction transaction(db);
-    Shape shape = Shape::Empty;
-    if (beginRecognised(db, transaction, "BEGIN", filePath, shape, error) != 0)
+    if (beginRecognised(db, transaction, "BEGIN", filePath, error) != 0)
         return 1;
-    int rc = SQLITE_OK;
-    if (shape == Shape::Ours) {
+    {
         Statement s;
-        rc = sqlite3_prepare_v2(db, "SELECT name, record FROM presets ORDER BY position", -1,
-                                &s.stmt, nullptr);
+        int rc = sqlite3_prepare_v2(db, "SELECT name, record FROM presets ORDER BY position", -1,
+                                    &s.stmt, nullptr);
         while (rc == SQLITE_OK || rc == SQLITE_ROW) {
             rc = sqlite3_step(s.stmt);
             if (rc != SQLITE_ROW)
@@ -381,7 +477,7 @@ int PresetDatabase::list(std::vector<StoredPreset>& presets, std::string& error)
             return 1;
         }
     }
-    rc = transaction.commit();
+    const int rc = transaction.commit();
     if (rc != SQLITE_OK) {
         error = filePath + ": " + describe(db, rc);
         presets.clear();
@@ -395,16 +491,12 @@ StoreResult PresetDatabase::read(const std::string& name, StoredPreset& preset, 
     if (db == nullptr)
         return StoreResult::NotFound;
     Transaction transaction(db);
-    Shape shape = Shape::Empty;
-    if (beginRecognised(db, transaction, "BEGIN", filePath, shape, error) != 0)
+    if (beginRecognised(db, transaction, "BEGIN", filePath, error) != 0)
         return StoreResult::Failed;
-    int rc = SQLITE_OK;
-    if (shape == Shape::Empty)
-        return StoreResult::NotFound;
 
     Statement s;
-    rc = sqlite3_prepare_v2(db, "SELECT name, record FROM presets WHERE name = ?1", -1, &s.stmt,
-                            nullptr);
+    int rc = sqlite3_prepare_v2(db, "SELECT name, record FROM presets WHERE name = ?1", -1,
+                                &s.stmt, nullptr);
     if (rc == SQLITE_OK)
         rc = bindName(s.stmt, 1, name);
     if (rc == SQLITE_OK)
@@ -432,28 +524,16 @@ StoreResult PresetDatabase::read(const std::string& name, StoredPreset& preset, 
 
 int PresetDatabase::write(const std::string& name, const ParamBlock& block, std::string& error)
 {
-    if (db == nullptr && connect(true, error) != 0)
+    if (db == nullptr && create(error) != 0)
         return 1;
     Transaction transaction(db);
-    Shape shape = Shape::Empty;
     // IMMEDIATE takes the write lock at once, so two writers queue up instead of one of them
     // failing when it upgrades a read lock.
-    if (beginRecognised(db, transaction, "BEGIN IMMEDIATE", filePath, shape, error) != 0)
+    if (beginRecognised(db, transaction, "BEGIN IMMEDIATE", filePath, error) != 0)
         return 1;
-    int rc = SQLITE_OK;
-    if (shape == Shape::Empty) {
-        const std::string create = std::string(CreateSql) +
-                                   "PRAGMA application_id = " + std::to_string(StoreApplicationId) +
-                                   "; PRAGMA user_version = " + std::to_string(StoreFormat) + ";";
-        rc = execute(db, create.c_str());
-        if (rc != SQLITE_OK) {
-            error = filePath + ": " + describe(db, rc);
-            return 1;
-        }
-    }
 
     Statement s;
-    rc = sqlite3_prepare_v2(db,
+    int rc = sqlite3_prepare_v2(db,
                             "INSERT INTO presets (name, record) VALUES (?1, ?2) "
                             "ON CONFLICT (name) DO UPDATE SET record = excluded.record",
                             -1, &s.stmt, nullptr);
@@ -477,21 +557,51 @@ StoreResult PresetDatabase::remove(const std::string& name, std::string& error)
     if (db == nullptr)
         return StoreResult::NotFound;
     Transaction transaction(db);
-    Shape shape = Shape::Empty;
-    if (beginRecognised(db, transaction, "BEGIN IMMEDIATE", filePath, shape, error) != 0)
+    if (beginRecognised(db, transaction, "BEGIN IMMEDIATE", filePath, error) != 0)
         return StoreResult::Failed;
-    int rc = SQLITE_OK;
-    if (shape == Shape::Empty)
-        return StoreResult::NotFound;
 
     Statement s;
-    rc = sqlite3_prepare_v2(db, "DELETE FROM presets WHERE name = ?1", -1, &s.stmt, nullptr);
+    int rc = sqlite3_prepare_v2(db, "DELETE FROM presets WHERE name = ?1", -1, &s.stmt, nullptr);
     if (rc == SQLITE_OK)
         rc = bindName(s.stmt, 1, name);
     if (rc == SQLITE_OK)
         rc = sqlite3_step(s.stmt);
     if (rc == SQLITE_DONE && sqlite3_changes(db) == 0)
         return StoreResult::NotFound;
+    if (rc == SQLITE_DONE)
+        rc = transaction.commit();
+    if (rc != SQLITE_OK) {
+        error = filePath + ": " + describe(db, rc);
+        return StoreResult::Failed;
+    }
+    return StoreResult::Ok;
+}
+
+StoreResult PresetDatabase::rename(const std::string& from, const std::string& to,
+                                   std::string& error)
+{
+    if (db == nullptr)
+        return StoreResult::NotFound;
+    Transaction transaction(db);
+    if (beginRecognised(db, transaction, "BEGIN IMMEDIATE", filePath, error) != 0)
+        return StoreResult::Failed;
+
+    Statement s;
+    int rc = sqlite3_prepare_v2(db, "UPDATE presets SET name = ?2 WHERE name = ?1", -1, &s.stmt,
+                                nullptr);
+    if (rc == SQLITE_OK)
+        rc = bindName(s.stmt, 1, from);
+    if (rc == SQLITE_OK)
+        rc = bindName(s.stmt, 2, to);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_step(s.stmt);
+    if (rc == SQLITE_DONE && sqlite3_changes(db) == 0)
+        return StoreResult::NotFound;
+    if ((rc & 0xFF) == SQLITE_CONSTRAINT) {
+        error = "a user preset '" + to + "' exists already; delete it first, or choose another "
+                "name";
+        return StoreResult::Failed;
+    }
     if (rc == SQLITE_DONE)
         rc = transaction.commit();
     if (rc != SQLITE_OK) {

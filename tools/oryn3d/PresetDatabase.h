@@ -60,10 +60,18 @@ public:
     // Deletes the value called `name`.
     StoreResult remove(const std::string& name, std::string& error);
 
+    // Renames the value called `from` to `to`, in its place. NotFound when there is no `from`;
+    // Failed, with a reason, also when another value is called `to`.
+    StoreResult rename(const std::string& from, const std::string& to, std::string& error);
+
 private:
-    // Opens the connection; with `create`, makes the folders and the file when missing. Returns 0,
-    // or 1 with a reason.
-    int connect(bool create, std::string& error);
+    // Opens the connection to the existing file. Returns 0, or 1 with a reason.
+    int connect(std::string& error);
+
+    // Makes the folders and the store when missing, then connects. A store appears under its
+    // name only complete (our table, application id and format), so that an empty file in its
+    // place is never one of ours. Returns 0, or 1 with a reason.
+    int create(std::string& error);
 
     sqlite3* db = nullptr;
     std::string filePath;

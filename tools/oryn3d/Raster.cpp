@@ -92,4 +92,20 @@ int Raster::allocate(int32_t columns, int32_t rows, int32_t planes)
                            static_cast<size_t>(planes));
 }
 
+int flattenOnto(const Raster& rgba, uint32_t word, Raster& rgb)
+{
+    if (rgb.allocate(rgba.width, rgba.height, 3) != 0)
+        return 1;
+    const uint32_t colour[3] = {word & 0xFF, (word >> 8) & 0xFF, (word >> 16) & 0xFF};
+    const size_t pixels = static_cast<size_t>(rgba.width) * static_cast<size_t>(rgba.height);
+    const uint8_t* from = rgba.pixels.data();
+    uint8_t* to = rgb.pixels.data();
+    for (size_t i = 0; i < pixels; ++i, from += 4, to += 3) {
+        const uint32_t a = from[3];
+        for (int c = 0; c < 3; ++c)
+            to[c] = static_cast<uint8_t>((from[c] * a + colour[c] * (255 - a) + 127) / 255);
+    }
+    return 0;
+}
+
 } // namespace oryn

@@ -47,4 +47,9 @@ struct Raster {
     int allocate(int32_t columns, int32_t rows, int32_t planes);
 };
 
+// `rgba` composited over the opaque colour `word` (byte 0 red, 1 green, 2 blue) into the RGB
+// raster `rgb`: each channel c * a + colour * (255 - a), divided by 255 and rounded. Returns 0, or
+// 1 when memory is short.
+int flattenOnto(const Raster& rgba, uint32_t word, Raster& rgb);
+
 } // namespace oryn

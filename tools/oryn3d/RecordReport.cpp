@@ -79,10 +79,15 @@ std::vector<Field> fieldsOf(const ParamBlock& b, bool sample)
     number("Bevel width", "bevel", b.padX[2]);
     number("Shading", "shading", b.padX[3], b.padX[3] == 50 ? " (none)" : "");
     const std::string light = pair(b.padX[5], b.padY[5]);
-    fields.push_back({"Light direction", light, "\"" + light + "\"", "--light " + light, "light"});
+    // Pads are [X, Y] in JSON, numbers as numbers.
+    auto jsonPair = [](int32_t x, int32_t y) {
+        return "[" + std::to_string(x) + ", " + std::to_string(y) + "]";
+    };
+    fields.push_back({"Light direction", light, jsonPair(b.padX[5], b.padY[5]),
+                      "--light " + light, "light"});
     const std::string stretch = pair(b.padX[4], b.padY[4]);
-    fields.push_back(
-        {"Stretch", stretch, "\"" + stretch + "\"", "--stretch " + stretch, "stretch"});
+    fields.push_back({"Stretch", stretch, jsonPair(b.padX[4], b.padY[4]), "--stretch " + stretch,
+                      "stretch"});
     number("G-Shading state", "face", faceModeOf(b));
     const bool x2 = stretchDoubleOf(b) != 0;
     fields.push_back({"Double stretch", x2 ? "on" : "off", x2 ? "true" : "false",

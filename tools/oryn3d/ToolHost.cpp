@@ -2,12 +2,16 @@
 // the host's cancel, a terminal progress bar, and the preview run over them.
 #include "tools/oryn3d/ToolHost.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
 
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "plugin/FinalRender.h"
@@ -108,6 +112,92 @@ Boolean abortProc()
     return cancelFlag != 0 ? 1 : 0;
 }
 
+// The terminal's width in columns (80 when it does not say).
+int terminalColumns()
+{
+    winsize size{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    return 80;
+}
+
+size_t displayColumns(const std::string& text)
+{
+    size_t columns = 0;
+    for (const char c : text)
+        columns += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+    return columns;
+}
+
+// `text` cut to at most `columns` columns by taking out its middle, at character boundaries.
+std::string shortenMiddle(const std::string& text, size_t columns)
+{
+    if (displayColumns(text) <= columns)
+        return text;
+    if (columns < 4)
+        return std::string();
+    std::vector<std::string> characters;
+    for (const char c : text) {
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80 || characters.empty())
+            characters.emplace_back(1, c);
+        else
+            characters.back() += c;
+    }
+    const size_t keep = columns - 3;
+    const size_t head = (keep + 1) / 2;
+    const size_t tail = keep - head;
+    std::string out;
+    for (size_t i = 0; i < head; ++i)
+        out += characters[i];
+    out += "...";
+    for (size_t i = characters.size() - tail; i < characters.size(); ++i)
+        out += characters[i];
+    return out;
+}
+
+} // namespace
+
+std::string progressLine(const std::string& label, int percent, int columns)
+{
+    // Three columns stay free: a line that fills the last one wraps on many terminals, and each
+    // redraw would then start a new line; and the terminal's echo of Ctrl-C ("^C") must not
+    // wrap either, or its second half would stay behind when the line is cleared.
+    const int room = columns - 3;
+    const std::string tail = std::string("] ") + (percent < 10 ? "  " : percent < 100 ? " " : "") +
+                             std::to_string(percent) + "%";
+    const std::string word = "rendering [";
+    const int fixed = static_cast<int>(word.size() + tail.size());
+    int bar = ProgressBarWidth;
+    int labelRoom = room - fixed - bar;
+    const int labelWanted = static_cast<int>(displayColumns(label));
+    if (labelRoom < labelWanted) {
+        // The bar gives way down to 10 columns before the name is shortened.
+        const int shrink = std::min(bar - 10, labelWanted - labelRoom);
+        bar -= shrink > 0 ? shrink : 0;
+        labelRoom = room - fixed - bar;
+    }
+    if (labelRoom < 0) {
+        bar += labelRoom;
+        labelRoom = 0;
+    }
+    if (bar < 4)
+        return percent < 10 ? "  " + std::to_string(percent) + "%"
+                            : (percent < 100 ? " " : "") + std::to_string(percent) + "%";
+    std::string shownLabel = label;
+    if (labelWanted > labelRoom) {
+        std::string name = label;
+        while (!name.empty() && name.back() == ' ')
+            name.pop_back();
+        shownLabel = labelRoom >= 5 ? shortenMiddle(name, static_cast<size_t>(labelRoom - 1)) + " "
+                                    : std::string();
+    }
+    const int filled = percent * bar / 100;
+    return shownLabel + word + std::string(static_cast<size_t>(filled), '#') +
+           std::string(static_cast<size_t>(bar - filled), '.') + tail;
+}
+
+namespace {
+
 void progressProc(int32_t done, int32_t total)
 {
     if (!hostState.showProgress || total <= 0)
@@ -117,21 +207,19 @@ void progressProc(int32_t done, int32_t total)
     if (percent == hostState.drawnPercent)
         return;
     hostState.drawnPercent = static_cast<int>(percent);
-    char bar[ProgressBarWidth + 1];
-    const int filled = static_cast<int>(percent * ProgressBarWidth / 100);
-    std::memset(bar, '#', static_cast<size_t>(filled));
-    std::memset(bar + filled, '.', static_cast<size_t>(ProgressBarWidth - filled));
-    bar[ProgressBarWidth] = '\0';
-    std::fprintf(stderr, "\r%srendering [%s] %3d%%", hostState.progressLabel, bar,
-                 static_cast<int>(percent));
+    // The width is asked each time, so that a resized terminal gets a line that fits.
+    const std::string line =
+        progressLine(hostState.progressLabel, static_cast<int>(percent), terminalColumns());
+    // Erasing to the end of the line removes what a longer line, or the terminal's echo of ^C,
+    // left there.
+    std::fprintf(stderr, "\r%s\033[K", line.c_str());
     std::fflush(stderr);
 }
 
 void clearProgress()
 {
     if (hostState.drawnPercent >= 0) {
-        const int labelWidth = static_cast<int>(std::strlen(hostState.progressLabel));
-        std::fprintf(stderr, "\r%*s\r", labelWidth + ProgressBarWidth + 18, "");
+        std::fputs("\r\033[K", stderr);
         std::fflush(stderr);
     }
     hostState.drawnPercent = -1;
@@ -225,6 +313,48 @@ void installCancelHandler()
 bool cancelRequested()
 {
     return cancelFlag != 0;
+}
+
+int readStream(int fd, size_t limit, std::string& bytes, std::string& error)
+{
+    bytes.clear();
+    char chunk[1 << 16];
+    for (;;) {
+        if (cancelRequested()) {
+            error = "stopped while reading standard input";
+            return 1;
+        }
+        pollfd waiting{fd, POLLIN, 0};
+        // The timeout only bounds a signal that arrives between the check and the wait.
+        const int ready = poll(&waiting, 1, 250);
+        if (ready < 0 && errno != EINTR) {
+            error = std::string("cannot read standard input: ") + std::strerror(errno);
+            return 1;
+        }
+        if (ready <= 0)
+            continue;
+        const ssize_t got = read(fd, chunk, sizeof chunk);
+        if (got == 0)
+            break;
+        if (got < 0) {
+            if (errno == EINTR || errno == EAGAIN)
+                continue;
+            error = std::string("cannot read standard input: ") + std::strerror(errno);
+            return 1;
+        }
+        if (bytes.size() + static_cast<size_t>(got) > limit) {
+            error = "standard input goes on past " + std::to_string(limit >> 20) +
+                    " MiB, the most read from a stream; give the image as a file instead";
+            std::string().swap(bytes);
+            return 1;
+        }
+        bytes.append(chunk, static_cast<size_t>(got));
+    }
+    if (bytes.empty()) {
+        error = "standard input is empty";
+        return 1;
+    }
+    return 0;
 }
 
 int cancelExitStatus()

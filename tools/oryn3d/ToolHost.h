@@ -3,6 +3,7 @@
 // progress bar that the streamed final render (StreamRender.h) shares.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -38,10 +39,21 @@ bool cancelRequested();
 // The exit status for the signal that stopped the run: 128 + its number.
 int cancelExitStatus();
 
+// Reads the stream `fd` (standard input) to its end into `bytes`, at most `limit` bytes: a
+// longer stream, or an endless one, stops with a message once it goes past the limit. Waits in
+// poll(2), which a signal interrupts even where reads restart, so that Ctrl-C stops a run
+// waiting for a pipe at once. Returns 0, or 1 with a reason (also for an empty stream).
+int readStream(int fd, size_t limit, std::string& bytes, std::string& error);
+
 // Registers a file that a second Ctrl-C removes before ending the process (two at most). The
 // text is copied. Returns the slot to unregister, or -1 when it was not registered.
 int registerTemporaryFile(const char* path);
 void unregisterTemporaryFile(int slot);
+
+// The progress line for `percent` (0..100) in a terminal `columns` wide: `label`, "rendering",
+// a bar and the percentage, fitted into columns - 3 (room for the echo of ^C) by narrowing the bar and then shortening
+// the label in the middle.
+std::string progressLine(const std::string& label, int percent, int columns);
 
 // The progress bar of a final render that runs without the host record (the streamed render):
 // the bar progressProc draws, with the label and the terminal choice of `host`. `done` rows of

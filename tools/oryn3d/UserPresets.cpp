@@ -78,6 +78,26 @@ bool isValidUtf8(const std::string& text)
     return true;
 }
 
+// True when well-formed UTF-8 holds a character that breaks a line or reorders the text around
+// it on a terminal: C1 controls (U+0080..U+009F), the line and paragraph separators
+// (U+2028, U+2029) and the bidirectional embeddings, overrides and isolates (U+202A..U+202E,
+// U+2066..U+2069).
+bool hasInvisibleControl(const std::string& text)
+{
+    for (size_t at = 0; at < text.size();) {
+        const unsigned char lead = static_cast<unsigned char>(text[at]);
+        const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        uint32_t point = length == 1 ? lead : lead & (0x7F >> length);
+        for (size_t i = 1; i < length && at + i < text.size(); ++i)
+            point = point << 6 | (static_cast<unsigned char>(text[at + i]) & 0x3F);
+        if ((point >= 0x80 && point <= 0x9F) || point == 0x2028 || point == 0x2029 ||
+            (point >= 0x202A && point <= 0x202E) || (point >= 0x2066 && point <= 0x2069))
+            return true;
+        at += length;
+    }
+    return false;
+}
+
 } // namespace
 
 int presetNameFrom(const std::string& text, PresetName& result, std::string& error)
@@ -88,7 +108,16 @@ int presetNameFrom(const std::string& text, PresetName& result, std::string& err
         made.name.erase(0, 1);
         made.userMarked = true;
     }
+    // Blanks go at both ends, so that " Last Used" is the reserved name it looks like.
     trimTrailingBlanks(made.name);
+    made.name.erase(0, made.name.find_first_not_of(' ') == std::string::npos
+                           ? made.name.size()
+                           : made.name.find_first_not_of(' '));
+    if (!made.name.empty() && made.name[0] == '>') {
+        // ">x" would be listed as ">>x", and typing that back picks the user preset "x".
+        error = "a preset name cannot begin with '>', which marks user presets in the list";
+        return 1;
+    }
     for (char c : made.name) {
         if (std::iscntrl(static_cast<unsigned char>(c))) {
             error = "a preset name cannot hold control characters such as tabs or line breaks";
@@ -97,6 +126,11 @@ int presetNameFrom(const std::string& text, PresetName& result, std::string& err
     }
     if (!isValidUtf8(made.name)) {
         error = "a preset name must be UTF-8 text";
+        return 1;
+    }
+    if (hasInvisibleControl(made.name)) {
+        error = "a preset name cannot hold control characters, line or paragraph separators or "
+                "direction overrides";
         return 1;
     }
     // The limit counts characters, so the cut falls between two of them.

@@ -21,9 +21,10 @@ struct PresetName {
     bool cut = false;        // the text was longer than PresetNameMax and was cut
 };
 
-// Removes a leading ">" and trailing blanks, cuts the rest to PresetNameMax characters (UTF-8
+// Removes a leading ">" and blanks at both ends, cuts the rest to PresetNameMax characters (UTF-8
 // code points, so never inside one) and removes blanks the cut leaves at the end. Returns 0, or 1
-// with a reason when nothing is left, or the text holds a control character or is not UTF-8.
+// with a reason when nothing is left, the rest begins with ">" again, or the text holds a control
+// character (C0, C1, a line separator, a direction override) or is not UTF-8.
 int presetNameFrom(const std::string& text, PresetName& result, std::string& error);
 
 // True for the name of the last-used record, "Last Used" in any case.
