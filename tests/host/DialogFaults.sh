@@ -15,99 +15,16 @@
 #   DialogFaults.sh CASE EMULATOR TESTHOST MODULE TOOL SAMPLEGEN WORKDIR
 set -u
 case_name=$1 emulator=$2 testhost=$3 module=$4 tool=$5 samplegen=$6 dir=$7/$1
-rm -rf "$dir"
-mkdir -p "$dir"
-if [ -f "$ORYN_WINE_DIR/no32bit" ]; then
-    echo "ORYN-SKIPPED: 32-bit Windows programs cannot run here: $(cat "$ORYN_WINE_DIR/no32bit")"
-    exit 77
-fi
-export DISPLAY=$(cat "$ORYN_WINE_DIR/display")
-failures=0
-fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
-step() { echo "-- $*"; }
+. "$(dirname "$0")/DialogLib.sh"
+dialog_setup
 
 # The sample "Orystone" as a stored record (see CMakeLists.txt), and the same with cell width 65.
 orystone=000023000000320032002d001e00140037000000000000000000200000000000000102003d010000c0c0c0ff0a00000000000000000000000000000000000000
 wide=000041000000320032002d001e00140037000000000000000000200000000000000102005b010000c0c0c0ff0a00000000000000000000000000000000000000
 
-"$samplegen" "$dir/in.png" 640 427 >/dev/null || { echo "cannot make the photo"; exit 1; }
-map=$dir/map.txt
-log=$dir/host.log
-: >"$map"
-host=
-start_host() {
-    "$emulator" "$testhost" --plugin "$module" --in "$dir/in.png" --out "$dir/out.png" \
-        --clear-store --fore 336699 --back FFEEDD --window-map "$map" --show-store "$@" \
-        >"$log" 2>&1 &
-    host=$!
-}
-trap '[ -n "$host" ] && kill $host 2>/dev/null; wait 2>/dev/null' EXIT
+# The host with the colours every case uses; the arguments follow.
+start_case_host() { start_host --out "$dir/out.png" --fore 336699 --back FFEEDD "$@"; }
 
-# Waits until the map names a new window whose lines match $1; sets win_x, win_y (its client
-# origin on the screen), win_w, win_h, block (its lines) and ctl_<id>_l/t/r/b (each control's
-# client rectangle).
-windows_seen=0
-wait_window() {
-    local pattern=$1 i count
-    for i in $(seq 600); do
-        count=$(grep -c '^window ' "$map")
-        if ((count > windows_seen)); then
-            block=$(awk -v n=$((windows_seen + 1)) '/^window /{k++} k==n' "$map" | tr -d '\r')
-            if grep -q '^end' <<<"$block"; then
-                windows_seen=$((windows_seen + 1))
-                if grep -qE "$pattern" <<<"$block"; then
-                    read -r win_x win_y win_w win_h < <(sed -n 's/^window .* client \([0-9-]*\) \([0-9-]*\) \([0-9]*\) \([0-9]*\)$/\1 \2 \3 \4/p' <<<"$block")
-                    while read -r _ id _ l t r b _; do
-                        [ "$id" -ge 0 ] 2>/dev/null && eval "ctl_${id}_l=$l ctl_${id}_t=$t ctl_${id}_r=$r ctl_${id}_b=$b"
-                    done < <(grep '^control ' <<<"$block")
-                    return 0
-                fi
-                continue
-            fi
-        fi
-        sleep 0.05
-    done
-    echo "no window matching '$pattern' appeared"
-    cat "$map" "$log"
-    exit 1
-}
-# Asks the host to write every window again and waits for the one matching $1.
-remap() { touch "$map.again"; wait_window "$1"; }
-# The quoted text of control $1 in the last block.
-control_text() { sed -n "s/^control $1 [A-Za-z]* [0-9-]* [0-9-]* [0-9-]* [0-9-]* [a-z]* \"\(.*\)\"$/\1/p" <<<"$block"; }
-combo_count() { sed -n "s/^combo $1 itemheight [0-9-]* count \([0-9-]*\)$/\1/p" <<<"$block"; }
-closed_count() { grep -c '^closed ' "$map"; }
-# Notes how many windows have closed so far; wait_closed waits for one more than that.
-mark() { closed_mark=$(closed_count); }
-wait_closed() {
-    local i
-    for i in $(seq 400); do
-        (($(closed_count) > closed_mark)) && { mark; return 0; }
-        sleep 0.05
-    done
-    echo "a window did not close"; cat "$map"; exit 1
-}
-wait_log() {
-    local i
-    for i in $(seq 600); do
-        tr -d '\r' <"$log" | grep -qE "$1" && return 0
-        sleep 0.05
-    done
-    echo "the host never printed '$1'"; cat "$log"; exit 1
-}
-shot() { import -display "$DISPLAY" -window root "$1"; }
-# Waits until two screenshots taken a moment apart are the same: the dialog has finished painting.
-settle() {
-    local previous="" current i
-    for i in $(seq 100); do
-        sleep 0.25
-        shot "$dir/settle.png"
-        current=$(md5sum <"$dir/settle.png")
-        [ "$current" = "$previous" ] && return 0
-        previous=$current
-    done
-    echo "the screen never settled"; exit 1
-}
 # With --log: waits until no progress has been reported for 1.5 s (no preview render runs).
 renders_idle() {
     local previous=-1 current i
@@ -119,18 +36,9 @@ renders_idle() {
     done
     echo "the renders never stopped"; exit 1
 }
-click() { xdotool mousemove --sync $((win_x + $1)) $((win_y + $2)) click 1; }
-mainclick() { xdotool mousemove --sync $((main_x + $1)) $((main_y + $2)) click 1; }
-
 open_main() {
     wait_window 'caption ".*Oryn 3D v1\.07"'
-    main_x=$win_x main_y=$win_y
-    pf_l=$ctl_1017_l pf_t=$ctl_1017_t
-    sw_l=$ctl_1021_l sw_t=$ctl_1021_t sw_r=$ctl_1021_r sw_b=$ctl_1021_b
-    list_l=$ctl_1014_l list_t=$ctl_1014_t list_r=$ctl_1014_r list_b=$ctl_1014_b
-    aa_l=$ctl_1004_l aa_t=$ctl_1004_t aa_b=$ctl_1004_b
-    x2_l=$ctl_1027_l x2_t=$ctl_1027_t x2_r=$ctl_1027_r x2_b=$ctl_1027_b
-    apply_l=$ctl_1_l apply_t=$ctl_1_t cancel_l=$ctl_2_l cancel_t=$ctl_2_t
+    note_main
 }
 click_swatch() { mainclick $(((sw_l + sw_r) / 2)) $(((sw_t + sw_b) / 2)); }
 click_x2() { mainclick $(((x2_l + x2_r) / 2)) $(((x2_t + x2_b) / 2)); }
@@ -141,40 +49,20 @@ marker_y() { echo $((main_y + pf_t - 15 + 5)); }
 # Presses Apply, waits for the host and reads the stored record into `record` (hex).
 apply_and_finish() {
     mainclick $((apply_l + 10)) $((apply_t + 7))
-    wait "$host"
-    host=
-    tr -d '\r' <"$log" >"$dir/host.txt"
-    cat "$dir/host.txt"
-    grep -q '^call start -> 0$' "$dir/host.txt" || fail "start did not return noErr"
-    record=$(sed -n 's/^store Last Used type 3 bytes 64 \([0-9a-f]*\)$/\1/p' "$dir/host.txt")
-    [ ${#record} = 128 ] || fail "no 64-byte Last Used record stored"
+    finish_host
 }
-byte() { echo "${record:$((2 * $1)):2}"; }
 # The preview on the screen (a fresh screenshot) against `oryn3d preview` of the stored record.
-check_preview() {
-    printf '%s' "$record" | xxd -r -p >"$dir/last-used.oryn"
-    convert "$dir/$1" -crop 300x300+$((main_x + pf_l + 3))+$((main_y + pf_t + 3)) +repage \
-        -depth 8 rgb:"$dir/screen-preview.rgb"
-    "$tool" preview "$dir/in.png" -o "$dir/tool-preview.png" --block "$dir/last-used.oryn" \
-        --foreground-color 336699 --background-color FFEEDD --quiet || fail "oryn3d preview failed"
-    convert "$dir/tool-preview.png" -depth 8 rgb:"$dir/tool-preview.rgb"
-    cmp -s "$dir/screen-preview.rgb" "$dir/tool-preview.rgb" ||
-        fail "the preview on the screen is not a render of the values Apply stored"
+preview_fault="the preview on the screen is not a render of the values Apply stored"
+check_stored_preview() {
+    save_record "$dir/last-used.oryn"
+    check_preview "$dir/$1" "$dir/last-used.oryn" --foreground-color 336699 --background-color FFEEDD
 }
 # Chooses the preset list's last entry (the save entry) with the keyboard, however long the list:
 # a click opens the list and gives it the focus, Escape closes it again, End selects the last entry.
-drop_seen=0
 choose_save_entry() {
-    local i count
     mark
     mainclick $(((list_l + list_r) / 2)) $(((list_t + list_b) / 2))
-    for i in $(seq 400); do
-        count=$(grep -c '^droplist ' "$map")
-        ((count > drop_seen)) && break
-        sleep 0.05
-    done
-    ((count > drop_seen)) || { echo "the preset list did not open"; exit 1; }
-    drop_seen=$count
+    wait_droplist
     xdotool key Escape
     wait_closed
     xdotool key End
@@ -182,7 +70,7 @@ choose_save_entry() {
 
 case $case_name in
 popup_keys)
-    start_host
+    start_case_host
     open_main
     settle
     step "the popup opens at the pointer"
@@ -206,14 +94,14 @@ popup_keys)
     sleep 1
     (($(closed_count) == closed_mark)) || fail "Enter closed the popup"
     tr -d '\r' <"$log" | grep -q '^call start' && fail "Enter in the popup ended the main dialog"
-    click $(((ctl_1025_l + ctl_1025_r) / 2)) $(((ctl_1025_t + ctl_1025_b) / 2))
+    click_control 1025
     wait_closed
     settle
     apply_and_finish
     [ "$(byte 34)" = 00 ] || fail "background mode $(byte 34), expected 00 (Foreground)"
     ;;
 child_click)
-    start_host --progress-delay-ms 60 --log
+    start_case_host --progress-delay-ms 60 --log
     open_main
     renders_idle
     step "x2 starts a slow render; Antialiasing is clicked while it runs"
@@ -226,7 +114,7 @@ child_click)
     (((0x$(byte 32) & 4) != 0)) || fail "x2 is not set"
     ;;
 capture)
-    start_host
+    start_case_host
     open_main
     settle
     step "hold the cell-width marker, leave the dialog upwards, release outside it"
@@ -247,7 +135,7 @@ capture)
     [ "$(byte 2)$(byte 3)" = 2300 ] || fail "cell width 0x$(byte 3)$(byte 2), expected 35 (0x23)"
     ;;
 nested_paint)
-    start_host --progress-pump --progress-delay-ms 80 --log
+    start_case_host --progress-pump --progress-delay-ms 80 --log
     open_main
     renders_idle
     step "x2 starts a slow render; the cell-width pad is dragged while it runs"
@@ -262,16 +150,16 @@ nested_paint)
     shot "$dir/dialog.png"
     apply_and_finish
     [ "$(byte 2)" = 37 ] || fail "cell width 0x$(byte 2), expected 55 (0x37)"
-    check_preview dialog.png
+    check_stored_preview dialog.png
     ;;
 picker)
-    start_host --picker-box --pick 8040C0 --parent
+    start_case_host --picker-box --pick 8040C0 --parent
     open_main
     settle
     step "Picker opens the host's picker box"
     click_swatch
     wait_window 'control 1025 '
-    click $(((ctl_1027_l + ctl_1027_r) / 2)) $(((ctl_1027_t + ctl_1027_b) / 2))
+    click_control 1027
     wait_log '^color picker open'
     wait_window 'caption "Color Picker"'
     box_x=$win_x box_y=$win_y ok_l=$ctl_1_l ok_t=$ctl_1_t ok_r=$ctl_1_r ok_b=$ctl_1_b
@@ -294,7 +182,7 @@ presets)
     values=()
     for n in $(seq -w 1 22); do values+=(--store-value "A$n" "$orystone"); done
     long=$(printf 'B%.0s' $(seq 60))
-    start_host "${values[@]}" --store-value "$long" "$orystone" --store-last-used "$wide" --dialog
+    start_case_host "${values[@]}" --store-value "$long" "$orystone" --store-last-used "$wide" --dialog
     open_main
     settle
     step "every user preset is listed, the over-long name is skipped, the dialog opens on Last Used"
@@ -305,11 +193,9 @@ presets)
     step "a 24th preset is saved, listed and selected"
     choose_save_entry
     wait_window 'control 1034 '
-    click $((ctl_1014_l + 10)) $(((ctl_1014_t + ctl_1014_b) / 2))
-    xdotool key --delay 20 End $(printf 'BackSpace %.0s' $(seq 32))
-    xdotool type --delay 40 "Zed"
+    type_name "Zed"
     mark
-    click $(((ctl_1_l + ctl_1_r) / 2)) $(((ctl_1_t + ctl_1_b) / 2))
+    click_control 1
     wait_closed
     settle
     remap 'caption ".*Oryn 3D v1\.07"'
@@ -320,22 +206,20 @@ presets)
     [ "$(byte 2)" = 41 ] || fail "cell width 0x$(byte 2): the dialog did not open on Last Used (65)"
     ;;
 save_field)
-    start_host
+    start_case_host
     open_main
     settle
     step "type 25 letters into the save dialog's name field"
     choose_save_entry
     wait_window 'control 1034 '
-    click $((ctl_1014_l + 10)) $(((ctl_1014_t + ctl_1014_b) / 2))
-    xdotool key --delay 20 End $(printf 'BackSpace %.0s' $(seq 32))
-    xdotool type --delay 40 "ABCDEFGHIJKLMNOPQRSTUVWXY"
+    type_name "ABCDEFGHIJKLMNOPQRSTUVWXY"
     sleep 0.3
     shot "$dir/save-field.png"
     remap 'control 1034 '
     echo "field: \"$(control_text 1014)\""
     [ "$(control_text 1014)" = ABCDEFGHIJKLMNOPQRS ] || fail "the field holds \"$(control_text 1014)\""
     mark
-    click $(((ctl_1_l + ctl_1_r) / 2)) $(((ctl_1_t + ctl_1_b) / 2))
+    click_control 1
     wait_closed
     settle
     apply_and_finish
@@ -344,7 +228,7 @@ save_field)
     grep -q '^ *ABCDEFGHIJKLMNOPQRS  *REG_BINARY' <<<"$store" || fail "the preset is not stored under its 19 letters"
     ;;
 transfer_text)
-    start_host --hold-advance "$dir/go"
+    start_case_host --hold-advance "$dir/go"
     # The host names the dialog's client origin itself: while it holds, the dialog answers no
     # messages, so the window map may wait.
     wait_log '^advance holding'
@@ -372,5 +256,4 @@ transfer_text)
     ;;
 esac
 
-((failures == 0)) && echo "$case_name passed"
-exit $((failures > 0))
+finish_test "$case_name"

@@ -14,20 +14,8 @@
 #   KeyboardSession.sh EMULATOR TESTHOST MODULE TOOL SAMPLEGEN WORKDIR RECORDER
 set -u
 emulator=$1 testhost=$2 module=$3 tool=$4 samplegen=$5 dir=$6 recorder=$7
-rm -rf "$dir"
-mkdir -p "$dir"
-if [ -f "$ORYN_WINE_DIR/no32bit" ]; then
-    echo "ORYN-SKIPPED: 32-bit Windows programs cannot run here: $(cat "$ORYN_WINE_DIR/no32bit")"
-    exit 77
-fi
-export DISPLAY=$(cat "$ORYN_WINE_DIR/display")
-failures=0
-fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
-step() { echo "-- $*"; }
-
-"$samplegen" "$dir/in.png" 640 427 >/dev/null || { echo "cannot make the photo"; exit 1; }
-map=$dir/map.txt
-: >"$map"
+. "$(dirname "$0")/DialogLib.sh"
+dialog_setup
 
 # The link starts the browser registered for http: for this run, a recorder that appends its
 # command line to a file. The prefix's own command is put back at the end.
@@ -42,72 +30,16 @@ restore_browser() {
         "$emulator" reg delete "$browser_key" /ve /f >/dev/null 2>&1
     fi
 }
+trap '[ -n "$host" ] && kill $host 2>/dev/null; wait 2>/dev/null; restore_browser' EXIT
 "$emulator" reg add "$browser_key" /ve /d "\"$(windows_path "$recorder")\" \"%1\"" /f >/dev/null 2>&1 ||
     { echo "cannot register the recorder as the browser"; exit 1; }
 export ORYN_RECORD_FILE
 ORYN_RECORD_FILE=$(windows_path "$dir/link.txt")
-"$emulator" "$testhost" --plugin "$module" --in "$dir/in.png" --out "$dir/out.png" --clear-store \
-    --fore 336699 --back FFEEDD --pick 8040C0 --window-map "$map" --show-store >"$dir/host.log" 2>&1 &
-host=$!
-trap 'kill $host 2>/dev/null; wait $host 2>/dev/null; restore_browser' EXIT
-
-# Waits until the map names a new window whose lines match $1; sets win_id (its handle) and
-# win_x, win_y, win_w, win_h (its client area on the screen).
-windows_seen=0
-wait_window() {
-    local pattern=$1 i count block
-    for i in $(seq 400); do
-        count=$(grep -c '^window ' "$map")
-        if ((count > windows_seen)); then
-            block=$(awk -v n=$((windows_seen + 1)) '/^window /{k++} k==n' "$map")
-            if grep -q '^end' <<<"$block"; then
-                windows_seen=$((windows_seen + 1))
-                if grep -qE "$pattern" <<<"$block"; then
-                    read -r win_id win_x win_y win_w win_h < <(tr -d '\r' <<<"$block" |
-                        sed -n 's/^window \([0-9a-fA-F]*\) .* client \([0-9-]*\) \([0-9-]*\) \([0-9]*\) \([0-9]*\)$/\1 \2 \3 \4 \5/p')
-                    return 0
-                fi
-                continue
-            fi
-        fi
-        sleep 0.05
-    done
-    echo "no window matching '$pattern' appeared"
-    cat "$map" "$dir/host.log"
-    exit 1
-}
-# Waits until the window with handle $1 has gone.
-wait_closed() {
-    local i
-    for i in $(seq 400); do
-        tr -d '\r' <"$map" | grep -q "^closed $1\$" && return 0
-        sleep 0.05
-    done
-    echo "a window did not close"; exit 1
-}
-shot() { import -display "$DISPLAY" -window root "$1"; }
-# Waits until two screenshots taken a moment apart are the same: the dialog has finished painting.
-settle() {
-    local previous="" current i
-    for i in $(seq 100); do
-        sleep 0.25
-        shot "$dir/settle.png"
-        current=$(md5sum <"$dir/settle.png")
-        [ "$current" = "$previous" ] && return 0
-        previous=$current
-    done
-    echo "the screen never settled"; exit 1
-}
-# The settled dialog's client area, as $1.png.
-dialog_shot() {
-    settle
-    convert "$dir/settle.png" -crop "${main_w}x${main_h}+${main_x}+${main_y}" +repage "$dir/$1.png"
-}
-keys() { xdotool key --delay 30 "$@"; }
+start_host --out "$dir/out.png" --fore 336699 --back FFEEDD --pick 8040C0
 
 step "the dialog opens with Apply focused"
 wait_window 'caption ".*Oryn 3D v1\.07"'
-main_x=$win_x main_y=$win_y main_w=$win_w main_h=$win_h
+note_main
 grep -q 'OrynFocusStop' "$map" || fail "the dialog has no focus windows for its own controls"
 dialog_shot focus-apply
 
@@ -171,7 +103,7 @@ keys Up
 settle
 shot "$dir/popup-screen.png"
 keys Return
-wait_closed "$popup"
+wait_gone "$popup"
 dialog_shot after-popup
 
 step "Brightness Ratio: 77 typed"
@@ -188,16 +120,9 @@ step "Return applies"
 keys Return
 for _ in $(seq 600); do kill -0 "$host" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$host" 2>/dev/null && { fail "Return did not apply"; kill "$host"; }
-wait "$host"
+finish_host && save_record "$dir/last-used.oryn"
 trap - EXIT
 restore_browser
-tr -d '\r' <"$dir/host.log" >"$dir/host.txt"
-cat "$dir/host.txt"
-grep -q '^call start -> 0$' "$dir/host.txt" || fail "start did not return noErr"
-
-record=$(sed -n 's/^store Last Used type 3 bytes 64 \([0-9a-f]*\)$/\1/p' "$dir/host.txt")
-[ ${#record} = 128 ] || fail "no 64-byte Last Used record stored"
-printf '%s' "$record" | xxd -r -p >"$dir/last-used.oryn"
 
 # The record the values set above make, from the tool's own option handling.
 "$tool" render "$dir/in.png" -o "$dir/tool-values.png" --preset "Front Bricks" \
@@ -209,11 +134,6 @@ printf '%s' "$record" | xxd -r -p >"$dir/last-used.oryn"
 "$tool" presets show "$dir/last-used.oryn"
 cmp -s "$dir/last-used.oryn" "$dir/expected.oryn" || fail "the stored record differs from the values set: $(xxd -p "$dir/expected.oryn" | tr -d '\n') expected"
 
-"$tool" render "$dir/in.png" -o "$dir/tool-out.png" --block "$dir/expected.oryn" \
-    --foreground-color 336699 --background-color FFEEDD --quiet --no-remember || fail "oryn3d render failed"
-convert "$dir/out.png" -depth 8 rgb:"$dir/out.rgb"
-convert "$dir/tool-out.png" -depth 8 rgb:"$dir/tool-out.rgb"
-cmp -s "$dir/out.rgb" "$dir/tool-out.rgb" || fail "the module's output differs from oryn3d render --block"
+check_render "$dir/out.png" "$dir/expected.oryn" --foreground-color 336699 --background-color FFEEDD
 
-((failures == 0)) && echo "keyboard session passed"
-exit $((failures > 0))
+finish_test "keyboard session"
