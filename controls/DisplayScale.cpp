@@ -3,9 +3,6 @@
 
 namespace oryn {
 
-namespace {
-
-// numerator / denominator for a positive denominator, rounded to nearest, halves away from zero.
 int32_t roundedQuotient(int64_t numerator, int64_t denominator)
 {
     const int64_t half = denominator / 2;
@@ -17,8 +14,6 @@ int32_t roundedQuotient(int64_t numerator, int64_t denominator)
         return INT32_MIN;
     return static_cast<int32_t>(q);
 }
-
-} // namespace
 
 int32_t DisplayScale::px(int32_t length) const
 {

@@ -33,4 +33,8 @@ struct DisplayScale {
 // value, as an unanswered query gives, is 96).
 DisplayScale displayScaleForDpi(int32_t dpi);
 
+// numerator / denominator for a positive denominator, rounded to nearest with halves away from
+// zero, and held to the int32_t range: the rounding every length of the dialog's layout uses.
+int32_t roundedQuotient(int64_t numerator, int64_t denominator);
+
 } // namespace oryn

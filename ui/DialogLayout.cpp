@@ -5,19 +5,6 @@ namespace oryn {
 
 namespace {
 
-// numerator / denominator for a positive denominator, rounded to nearest, halves away from zero.
-int32_t roundedQuotient(int64_t numerator, int64_t denominator)
-{
-    const int64_t half = denominator / 2;
-    const int64_t q = numerator >= 0 ? (numerator + half) / denominator
-                                     : -((-numerator + half) / denominator);
-    if (q > INT32_MAX)
-        return INT32_MAX;
-    if (q < INT32_MIN)
-        return INT32_MIN;
-    return static_cast<int32_t>(q);
-}
-
 // The template's little-endian fields, each read only inside the bytes.
 struct Reader {
     const uint8_t* bytes;
