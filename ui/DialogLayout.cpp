@@ -33,6 +33,20 @@ struct Reader {
         while (ok && word() != 0) {
         }
     }
+    // A string of UTF-16 units ending in a zero unit into `text` when every unit is ASCII and the
+    // string fits with its terminator; otherwise `text` is left empty. The whole string is read.
+    void readAsciiString(char* text, size_t capacity)
+    {
+        size_t length = 0;
+        bool plain = true;
+        for (uint16_t unit = word(); ok && unit != 0; unit = word()) {
+            if (unit > 0x7F || length + 1 >= capacity)
+                plain = false;
+            else
+                text[length++] = static_cast<char>(unit);
+        }
+        text[plain && ok ? length : 0] = '\0';
+    }
     // A name or an ordinal: 0 (none), 0xFFFF and a number, or a string.
     void skipNameOrOrdinal()
     {
@@ -76,6 +90,11 @@ PixelRect layoutRect(const UnitRect& units, const DisplayScale& scale)
     return rect;
 }
 
+int32_t fontHeightForPoints(int32_t pointSize, const DisplayScale& scale)
+{
+    return -roundedQuotient(int64_t(pointSize) * scale.dpi, 72);
+}
+
 bool readDialogTemplate(const uint8_t* bytes, size_t size, DialogTemplateLayout& layout)
 {
     if (bytes == nullptr)
@@ -96,12 +115,16 @@ bool readDialogTemplate(const uint8_t* bytes, size_t size, DialogTemplateLayout&
     in.skipNameOrOrdinal(); // menu
     in.skipNameOrOrdinal(); // window class
     in.skipString();        // title
+    layout.pointSize = 0;
+    layout.weight = 0;
+    layout.italic = 0;
+    layout.faceName[0] = '\0';
     if ((style & SetFontStyle) != 0) {
-        in.word(); // point size
-        in.word(); // weight
-        in.take(1); // italic
-        in.take(1); // character set
-        in.skipString(); // face name
+        layout.pointSize = in.word();
+        layout.weight = in.word();
+        layout.italic = static_cast<int32_t>(in.take(1));
+        in.take(1); // character set: the dialog manager asks for the default one
+        in.readAsciiString(layout.faceName, FaceNameCapacity);
     }
     if (!in.ok || count > MaxTemplateItems)
         return false;

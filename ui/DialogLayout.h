@@ -40,8 +40,15 @@ PixelRect layoutRect(const UnitRect& units, const DisplayScale& scale);
 // The size and the controls of an extended dialog template (the resource a DIALOGEX statement
 // makes), in template order, which is the order the dialog manager creates the controls in.
 constexpr int32_t MaxTemplateItems = 64;
+constexpr int32_t FaceNameCapacity = 32; // LF_FACESIZE
 struct DialogTemplateLayout {
     int32_t width = 0, height = 0; // the client area, in dialog units
+    // The template's font (DS_SETFONT); pointSize 0 when it names none. The face name is kept
+    // when it is plain ASCII and fits, else left empty.
+    int32_t pointSize = 0;
+    int32_t weight = 0;
+    int32_t italic = 0;
+    char faceName[FaceNameCapacity] = {};
     int32_t count = 0;
     UnitRect items[MaxTemplateItems];
 };
@@ -50,5 +57,9 @@ struct DialogTemplateLayout {
 // False, with `layout` unspecified, when the bytes are not a whole extended template or it has
 // more than MaxTemplateItems controls.
 bool readDialogTemplate(const uint8_t* bytes, size_t size, DialogTemplateLayout& layout);
+
+// The character height (a negative LOGFONT height) of a font of `pointSize` points at a scale:
+// -(pointSize x dpi / 72) rounded like MulDiv, as the dialog manager sizes a template's font.
+int32_t fontHeightForPoints(int32_t pointSize, const DisplayScale& scale);
 
 } // namespace oryn

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "host/RunSetup.h"
 #include "ui/PreviewReduce.h"
@@ -130,6 +131,15 @@ PreviewBuffers::PreviewBuffers(const PreviewBuffers& other) : scale(other.scale)
         }
     }
     place();
+}
+
+void PreviewBuffers::swap(PreviewBuffers& other)
+{
+    std::swap(scale, other.scale);
+    std::swap(side, other.side);
+    storage.swap(other.storage);
+    place();
+    other.place();
 }
 
 void PreviewBuffers::place()

@@ -52,6 +52,9 @@ public:
     // Zeroes the buffers for the preview at `scale`, making them anew when the side changes.
     // Returns 0, or 1 when the memory cannot be had (the buffers are then not ready).
     int reset(DisplayScale scale);
+    // Exchanges the buffers, their scale and side with `other`'s: a preview made at a new scale
+    // takes the place of the shown one only once it is complete.
+    void swap(PreviewBuffers& other);
 
     bool ready() const { return storage != nullptr; }
     int32_t rowBytes() const { return side * 3; }

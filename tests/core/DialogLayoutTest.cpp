@@ -129,6 +129,30 @@ TEST(DialogLayout, ReadsSizeAndControlsOfAnExtendedTemplate)
     EXPECT_EQ(layout.items[0].cy, 14);
     EXPECT_EQ(layout.items[1].y, 15);
     EXPECT_EQ(layout.items[1].cx, 203);
+    // The font it names, which a change of display scale makes again at the new size.
+    EXPECT_EQ(layout.pointSize, 8);
+    EXPECT_EQ(layout.weight, 400);
+    EXPECT_STREQ(layout.faceName, "MS Sans Serif");
+    EXPECT_EQ(fontHeightForPoints(8, displayScaleForDpi(96)), -11);
+    EXPECT_EQ(fontHeightForPoints(8, displayScaleForDpi(120)), -13);
+    EXPECT_EQ(fontHeightForPoints(8, displayScaleForDpi(144)), -16);
+    EXPECT_EQ(fontHeightForPoints(9, displayScaleForDpi(120)), -15); // 15.0 exactly
+    EXPECT_EQ(fontHeightForPoints(9, displayScaleForDpi(100)), -13); // 12.5, half away from zero
+
+    // A face name that does not fit a font description is left empty, and what follows it is
+    // still read.
+    TemplateBytes longFace;
+    longFace.header(1, 10, 10, false);
+    longFace.bytes[12] = 0xC0; // DS_SETFONT
+    longFace.word(8);
+    longFace.word(400);
+    longFace.bytes.push_back(0);
+    longFace.bytes.push_back(0);
+    longFace.text("A face name of more than thirty-one letters");
+    longFace.item(1, 2, 3, 4, false, 0);
+    ASSERT_TRUE(readDialogTemplate(longFace.bytes.data(), longFace.bytes.size(), layout));
+    EXPECT_STREQ(layout.faceName, "");
+    EXPECT_EQ(layout.items[0].cy, 4);
 
     // Every cut of the bytes short of the last control is refused, never read past.
     for (size_t size = 0; size + 3 < t.bytes.size(); ++size)
