@@ -54,11 +54,26 @@ const char TransferText[] = "DATA TRANSFER... PLEASE WAIT";
 const char SaveFailedText[] = "Unable to save User Preset";
 const char BrowserKey[] = "Software\\CLASSES\\http\\shell\\open\\command";
 constexpr COLORREF LinkColour = 0x00FF0000; // pure blue
-constexpr int StockBitmap = 21;             // DEFAULT_BITMAP: the 1 x 1 bitmap of a new context
+constexpr int StockBitmap = 21;
+// WM_DPICHANGED and WM_GETDPISCALEDSIZE, which headers declare only for newer system versions.
+constexpr UINT DpiChangedMessage = 0x02E0;
+constexpr UINT DpiScaledSizeMessage = 0x02E4;             // DEFAULT_BITMAP: the 1 x 1 bitmap of a new context
 
 // Word-aligned copy of the preview for sides whose rows are not (see screenRows).
 std::unique_ptr<uint8_t[]> paddedPreview;
 size_t paddedPreviewBytes = 0;
+
+// A change of display scale that came while it could not be made at once (during a paint, or
+// while the background popup or the host's colour picker was open): it is made when they have
+// returned. 0 when none waits.
+int32_t pendingDpi = 0;
+RECT pendingWindow = {};
+bool pendingHasWindow = false;
+// The template's font made for the display scale the dialog changed to; the controls hold the
+// dialog manager's own until the first change. Deleted with the dialog.
+HFONT templateFont = nullptr;
+// The template's controls, found when the dialog is made.
+TemplateControls templateControls;
 
 // A posted paint: the controls are drawn and the preview rendered again.
 void postRepaint(HWND dialog) { PostMessageA(dialog, WM_PAINT, 0, 10); }
@@ -105,6 +120,21 @@ void fillPreviewHeader(int32_t side)
     header.biCompression = BI_RGB;
 }
 
+// Where the system would rescale a dialog's template controls and fonts itself on a change of
+// DPI (per-monitor aware windows on Windows 10 1703 and later), the dialog does it instead: its
+// own layout scales the template's controls and its drawing by one factor.
+void takeOverDpiChanges(HWND dialog)
+{
+    typedef BOOL(WINAPI * SetBehavior)(HWND, int, int);
+    constexpr int DisableAll = 1; // DDC_DISABLE_ALL
+    HMODULE user = GetModuleHandleA("user32.dll");
+    auto set = user != nullptr ? reinterpret_cast<SetBehavior>(reinterpret_cast<void*>(
+                                     GetProcAddress(user, "SetDialogDpiChangeBehavior")))
+                               : nullptr;
+    if (set != nullptr)
+        set(dialog, DisableAll, DisableAll);
+}
+
 // What a dialog needs before its first paint. The fonts, cursors and the strip are made once per
 // loaded module; everything that belongs to one run starts again from its load-time value, so a
 // host that keeps the module loaded gets the same dialog every time.
@@ -116,11 +146,14 @@ void startDialog(HWND dialog, LPARAM parameter)
     arrowCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)); // IDC_ARROW
     if (handCursor == nullptr)
         handCursor = LoadCursorA(static_cast<HINSTANCE>(moduleInstance), MAKEINTRESOURCEA(IDR_HAND_CURSOR));
-    // The one place the display scale is taken (and again on a DPI change).
+    // The display scale is taken here, and again from every DPI change the system reports.
     displayScale = windowDisplayScale(dialogWindow);
+    pendingDpi = 0;
+    takeOverDpiChanges(dialog);
     // The template's controls grow with the display scale by the same factor as the drawing,
     // whatever sizes the dialog font has; this runs before any control of the dialog's own exists.
-    layOutDialog(dialog, MainDialogTemplate, displayScale);
+    findTemplateControls(dialog, MainDialogTemplate, templateControls);
+    layOutDialog(dialog, MainDialogTemplate, templateControls, displayScale);
     fillPreviewHeader(previewSide(displayScale));
     makeFonts(displayScale);
 
@@ -172,6 +205,45 @@ void presentNow(HWND dialog)
     PeekMessageA(&none, dialog, WM_APP + 0x3FFF, WM_APP + 0x3FFF, PM_NOREMOVE);
 }
 
+// The screen copy of the preview, made again when the buffers' side has changed (a change of
+// display scale, or an earlier dialog at another scale). False when it cannot be made.
+bool makePreviewBitmap()
+{
+    if (previewDc == nullptr)
+        previewDc = CreateCompatibleDC(controlDc);
+    if (previewBitmap != nullptr && previewBitmapSide != previewBuffers.side) {
+        if (previewDc != nullptr)
+            SelectObject(previewDc, GetStockObject(StockBitmap));
+        DeleteObject(previewBitmap);
+        previewBitmap = nullptr;
+    }
+    if (previewBitmap == nullptr && previewDc != nullptr) {
+        previewBitmapSide = previewBuffers.side;
+        const uint8_t* rows = screenRows();
+        previewBitmap = rows != nullptr ? CreateDIBitmap(controlDc, &previewHeader.bmiHeader,
+                                                         CBM_INIT, rows, &previewHeader,
+                                                         DIB_RGB_COLORS)
+                                        : nullptr;
+        SelectObject(previewDc, previewBitmap);
+    }
+    return previewDc != nullptr && previewBitmap != nullptr;
+}
+
+// The rectangles the dialog's own controls are placed by, read from the template's controls as
+// they are laid out now, and the focus mark for the display scale.
+void readDialogRects(HWND dialog)
+{
+    dialogRects.swatchRect = controlClientRect(dialog, IDC_SWATCH);
+    dialogRects.linkRect = controlClientRect(dialog, IDC_LINK_AREA);
+    dialogRects.previewFrame = controlClientRect(dialog, IDC_PREVIEW_FRAME);
+    dialogRects.stretchFrame = controlClientRect(dialog, IDC_STRETCH_FRAME);
+    dialogRects.shadingFrame = controlClientRect(dialog, IDC_SHADING_FRAME);
+    dialogRects.doubleBox = controlClientRect(dialog, IDC_STRETCH_DOUBLE);
+    dialogRects.scale = displayScale;
+    adjustFrames(dialogRects);
+    setFocusLook();
+}
+
 // First paint: shows the transfer message, obtains and reduces the image, places the controls
 // and applies the starting preset. Returns 0, or 1 after ending the dialog with dialogResult set.
 int firstPaint(HWND dialog)
@@ -193,42 +265,16 @@ int firstPaint(HWND dialog)
         EndDialog(dialog, 0);
         return 1;
     }
-    if (previewDc == nullptr)
-        previewDc = CreateCompatibleDC(controlDc);
-    // A bitmap of another side (an earlier dialog at another scale) is made again.
-    if (previewBitmap != nullptr && previewBitmapSide != previewBuffers.side) {
-        if (previewDc != nullptr)
-            SelectObject(previewDc, GetStockObject(StockBitmap));
-        DeleteObject(previewBitmap);
-        previewBitmap = nullptr;
-    }
-    if (previewBitmap == nullptr && previewDc != nullptr) {
-        previewBitmapSide = previewBuffers.side;
-        const uint8_t* rows = screenRows();
-        previewBitmap = rows != nullptr ? CreateDIBitmap(controlDc, &previewHeader.bmiHeader,
-                                                         CBM_INIT, rows, &previewHeader,
-                                                         DIB_RGB_COLORS)
-                                        : nullptr;
-        SelectObject(previewDc, previewBitmap);
-    }
+    const bool bitmapMade = makePreviewBitmap();
     if (buttonDc == nullptr) {
         buttonDc = CreateCompatibleDC(controlDc);
         if (buttonDc != nullptr)
             SelectObject(buttonDc, buttonBitmap);
     }
+    readDialogRects(dialog);
 
-    dialogRects.swatchRect = controlClientRect(dialog, IDC_SWATCH);
-    dialogRects.linkRect = controlClientRect(dialog, IDC_LINK_AREA);
-    dialogRects.previewFrame = controlClientRect(dialog, IDC_PREVIEW_FRAME);
-    dialogRects.stretchFrame = controlClientRect(dialog, IDC_STRETCH_FRAME);
-    dialogRects.shadingFrame = controlClientRect(dialog, IDC_SHADING_FRAME);
-    dialogRects.doubleBox = controlClientRect(dialog, IDC_STRETCH_DOUBLE);
-    dialogRects.scale = displayScale;
-    adjustFrames(dialogRects);
-    setFocusLook();
-
-    if (previewDc == nullptr || previewBitmap == nullptr || buttonDc == nullptr ||
-        buttonBitmap == nullptr || createDialogControls(dialogRects, pads, button) != 0) {
+    if (!bitmapMade || buttonDc == nullptr || buttonBitmap == nullptr ||
+        createDialogControls(dialogRects, pads, button) != 0) {
         dialogResult = memFullErr;
         EndDialog(dialog, 0);
         return 1;
@@ -289,6 +335,124 @@ void drawLink()
     SetTextColor(controlDc, previous);
 }
 
+// The dialog's own controls made again for the rectangles of the new layout, with the values,
+// the G-Shading state and the focus they had. A drag in progress ends. False when the memory
+// cannot be had; the dialog is then ended with memFullErr, as at its first paint.
+bool rebuildControls(HWND dialog)
+{
+    releaseControlGrabs();
+    int32_t x[PadCount], y[PadCount];
+    for (int32_t i = 0; i < PadCount; ++i) {
+        x[i] = pads[i]->x;
+        y[i] = pads[i]->y;
+    }
+    const int32_t state = button->state;
+    readDialogRects(dialog);
+    if (!makePreviewBitmap() || createDialogControls(dialogRects, pads, button) != 0) {
+        dialogResult = memFullErr;
+        EndDialog(dialog, 0);
+        return false;
+    }
+    for (int32_t i = 0; i < PadCount; ++i) {
+        pads[i]->x = x[i];
+        pads[i]->y = y[i];
+    }
+    button->state = state;
+    return true;
+}
+
+// Everything drawn again, in the first paint's order: the frame and the template's controls now
+// (the dialog's own part of this update only erases and validates), then the dialog's own drawing
+// over them in a paint of its own, so that the preview and the pads lie over the frames they
+// touch.
+void redrawEverything(HWND dialog)
+{
+    paintActive = 1;
+    RedrawWindow(dialog, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_ERASENOW | RDW_UPDATENOW);
+    paintActive = 0;
+    restartCount = 0;
+    postRepaint(dialog);
+}
+
+void moveDialog(HWND dialog, const RECT* window)
+{
+    if (window != nullptr)
+        SetWindowPos(dialog, nullptr, window->left, window->top, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+} // namespace
+
+void changeDisplayScale(HWND dialog, int32_t dpi, const RECT* window)
+{
+    if (paintActive != 0 || backgroundChoiceOpen()) {
+        pendingDpi = dpi > 0 ? dpi : BaseDpi;
+        pendingHasWindow = window != nullptr;
+        if (window != nullptr)
+            pendingWindow = *window;
+        // A running render stops at its next progress call.
+        if (paintActive != 0)
+            restartCount = restartCount < 1 ? 2 : restartCount + 1;
+        return;
+    }
+    pendingDpi = 0;
+    const DisplayScale scale = displayScaleForDpi(dpi);
+    if (scale.dpi == displayScale.dpi) {
+        moveDialog(dialog, window);
+        return;
+    }
+    if (controlsReady != 0) {
+        // The image is reduced for the new side before anything changes: where it cannot be had,
+        // the dialog stays whole at its old scale. The host is asked again, as at the first paint,
+        // and the wait text shows meanwhile.
+        PreviewBuffers fresh(scale);
+        PreviewArea area = {};
+        FilterRecord* record = dialogContext->record;
+        acquireControlDc();
+        TextOutA(controlDc, displayScale.px(50), displayScale.px(50), TransferText, 28);
+        releaseControlDc();
+        presentNow(dialog);
+        const int16_t transfer =
+            fresh.ready() && record != nullptr
+                ? previewTransfer(record, planesUsed,
+                                  previewImageScale(record->imageSize.h, record->imageSize.v, scale),
+                                  fresh, area)
+                : int16_t(memFullErr);
+        if (transfer != noErr) {
+            moveDialog(dialog, window);
+            redrawEverything(dialog);
+            return;
+        }
+        previewBuffers.swap(fresh);
+        previewImageArea = area;
+    } else if (previewBuffers.reset(scale) != 0) {
+        return; // the first paint reports the memory it cannot have
+    }
+    displayScale = scale;
+    HFONT font = makeTemplateFont(MainDialogTemplate, scale);
+    layOutDialog(dialog, MainDialogTemplate, templateControls, scale, window, font);
+    if (font != nullptr) {
+        if (templateFont != nullptr)
+            DeleteObject(templateFont);
+        templateFont = font;
+    }
+    makeFonts(scale);
+    fillPreviewHeader(previewSide(scale));
+    if (controlsReady != 0) {
+        acquireControlDc();
+        const bool rebuilt = rebuildControls(dialog);
+        releaseControlDc();
+        if (!rebuilt)
+            return;
+        redrawEverything(dialog);
+        return;
+    }
+    InvalidateRect(dialog, nullptr, TRUE);
+}
+
+namespace {
+
 // A paint that arrives while a paint runs: a host whose progressProc dispatches messages hands
 // it over from inside the render. It must not render inside the running render, or the screen
 // would end on the older, outer render. The window is erased and validated here (the system
@@ -332,17 +496,23 @@ void paint(HWND dialog)
         const ControlState controls = dialogControlState();
         int32_t result = previewRender(dialogContext, controls, previewImageArea, previewBuffers,
                                        previewProgress);
-        if ((result & 0xFFFF) == 0)
+        // A change of display scale during the render: what it made belongs to the old scale,
+        // and the whole dialog is drawn again at the new one.
+        if ((result & 0xFFFF) == 0 || pendingDpi != 0)
             break;
     }
     acquireControlDc();
-    showPreview();
-    drawLink();
-    drawSwatch(controlDc, dialogRects.swatchRect, resolvedColor, displayScale);
+    if (pendingDpi == 0) {
+        showPreview();
+        drawLink();
+        drawSwatch(controlDc, dialogRects.swatchRect, resolvedColor, displayScale);
+    }
     EndPaint(dialog, &ps);
     releaseControlDc();
     restartCount = 0;
     paintActive = 0;
+    if (pendingDpi != 0)
+        changeDisplayScale(dialog, pendingDpi, pendingHasWindow ? &pendingWindow : nullptr);
 }
 
 } // namespace
@@ -464,6 +634,9 @@ void command(HWND dialog, WPARAM wParam)
         break;
     case IDC_BACKGROUND:
         chooseBackground(dialog, dialogContext->record);
+        // A change of display scale while the popup or the picker was open is made now.
+        if (pendingDpi != 0)
+            changeDisplayScale(dialog, pendingDpi, pendingHasWindow ? &pendingWindow : nullptr);
         break;
     case IDC_STRETCH_DOUBLE:
         readCheckBox(dialog, IDC_STRETCH_DOUBLE, stretchDouble, stretchDoubleShown);
@@ -512,7 +685,29 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         return FALSE;
     case WM_NCDESTROY:
         releaseFocusStops();
+        // The children that used it are gone by now.
+        if (templateFont != nullptr) {
+            DeleteObject(templateFont);
+            templateFont = nullptr;
+        }
         return FALSE;
+    case DpiChangedMessage:
+        // A per-monitor aware host's dialog was moved to a display of another scale (or the
+        // display's scale was changed): the dialog lays itself out again at the new DPI, at the
+        // place the system suggests.
+        changeDisplayScale(dialog, LOWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+        SetWindowLongPtrA(dialog, DWLP_MSGRESULT, 0);
+        return TRUE;
+    case DpiScaledSizeMessage: {
+        // The system asks what size the dialog will take at a coming DPI, so that the place it
+        // suggests with WM_DPICHANGED fits it.
+        SIZE* size = reinterpret_cast<SIZE*>(lParam);
+        if (size == nullptr)
+            return FALSE;
+        *size = scaledWindowSize(dialog, MainDialogTemplate, displayScaleForDpi(LOWORD(wParam)));
+        SetWindowLongPtrA(dialog, DWLP_MSGRESULT, TRUE);
+        return TRUE;
+    }
     case WM_PAINT:
         if (dialogContext == nullptr)
             return FALSE;

@@ -40,6 +40,15 @@ extern HDC previewDc;                 // memory context holding previewBitmap
 // posts a paint, every change owes the paint loop one more render.
 void noteControlChange(HWND dialog);
 
+// Lays the dialog out again at the display scale of `dpi`, as WM_DPICHANGED asks, placing the
+// window at the top-left corner of `window` when one is given: the template's controls and fonts,
+// the preview (reduced again from the host's image for the new side), the pads and the button
+// (keeping their values) and every length drawn. Values keep their units. During a paint, or
+// while the background popup or the host's colour picker is open, the change waits until they
+// have returned (a running render stops early). Where the image cannot be had at the new side,
+// the dialog stays at its old scale.
+void changeDisplayScale(HWND dialog, int32_t dpi, const RECT* window);
+
 // Starts the registered web browser on the home page, as a click on the link does: nothing
 // happens when no browser command is registered or it is too long to take the address.
 void launchHomePage();

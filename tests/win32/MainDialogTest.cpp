@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "FakeHost.h"
+#include "MainDialogFixture.h"
 #include "Resource.h"
 #include "controls/ControlsStateWin32.h"
 #include "controls/RunState.h"
@@ -30,19 +31,7 @@
 namespace oryn {
 namespace {
 
-const char ScratchKey[] = "Software\\Oryn 3D Dialog Test";
 const char BrowserKey[] = "Software\\CLASSES\\http\\shell\\open\\command";
-
-// A photo-like test image: smooth gradients in every plane.
-void paintImage(FakeHost& host)
-{
-    const int32_t planes = host.planes > 4 ? 4 : host.planes;
-    for (int32_t y = 0; y < host.rows; ++y)
-        for (int32_t x = 0; x < host.columns; ++x)
-            for (int32_t p = 0; p < planes; ++p)
-                host.in[(size_t(y) * host.columns + x) * planes + p] =
-                    uint8_t((x * (p + 1) + y * (3 - p)) & 0xFF);
-}
 
 // Runs `step` on a second thread whenever a visible dialog of this process matches `match`;
 // stops after the first match.
@@ -112,92 +101,6 @@ std::function<void(HWND)> answerSave(std::string name, int id)
         PostMessageA(w, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
     };
 }
-
-class MainDialogTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        moduleInstance = GetModuleHandleA(nullptr);
-        RegDeleteTreeA(HKEY_CURRENT_USER, ScratchKey);
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, ScratchKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                                  nullptr, &root, nullptr),
-                  ERROR_SUCCESS);
-        setPresetStoreRoots(root, root);
-    }
-    void TearDown() override
-    {
-        if (dialog != nullptr)
-            DestroyWindow(dialog);
-        setPresetStoreRoots(nullptr, nullptr);
-        RegCloseKey(root);
-        RegDeleteTreeA(HKEY_CURRENT_USER, ScratchKey);
-    }
-
-    // Opens the dialog as the start selector would, without waiting for its first paint.
-    void open(FakeHost& host)
-    {
-        paintImage(host);
-        context = ParamContext{&block, &host.record};
-        block = defaultParamBlock();
-        planesUsed = host.planes > 4 ? 4 : host.planes;
-        const RunSetup setup = setupRun(host.record, block, resolvedColor);
-        currentMode = setup.currentMode;
-        pickerColor = setup.pickerColor;
-        resolvedColor = setup.resolvedColor;
-        imageScale = setup.imageScale;
-        dialogResult = 12345;
-        dialog = CreateDialogParamA(static_cast<HINSTANCE>(moduleInstance), "SAMPLES", nullptr, mainDialogProc,
-                                    reinterpret_cast<LPARAM>(&context));
-        ASSERT_NE(dialog, nullptr);
-    }
-    void openAndPaint(FakeHost& host)
-    {
-        open(host);
-        UpdateWindow(dialog);
-        pump();
-        ASSERT_EQ(controlsReady, 1);
-    }
-    // Handles every pending message, posted paints included.
-    void pump()
-    {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-    }
-    // True when a paint was posted to the dialog (and takes it off the queue).
-    bool paintPosted()
-    {
-        ValidateRect(dialog, nullptr);
-        MSG msg;
-        return PeekMessageA(&msg, dialog, WM_PAINT, WM_PAINT, PM_REMOVE) != 0;
-    }
-    void select(int index)
-    {
-        SendDlgItemMessageA(dialog, IDC_PRESET_LIST, CB_SETCURSEL, index, 0);
-        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_PRESET_LIST, CBN_SELCHANGE),
-                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_PRESET_LIST)));
-    }
-    std::string entry(int index)
-    {
-        char text[64] = {};
-        SendDlgItemMessageA(dialog, IDC_PRESET_LIST, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text));
-        return text;
-    }
-    bool stored(const char* name)
-    {
-        ParamBlock b;
-        char n[PresetNameCapacity];
-        std::strcpy(n, name);
-        return queryParamBlock(ReadRequest, n, b) == 0;
-    }
-
-    HKEY root = nullptr;
-    HWND dialog = nullptr;
-    ParamBlock block{};
-    ParamContext context{};
-};
 
 TEST_F(MainDialogTest, FirstPaintShowsTheTransferTextThenOpensOnOrystone)
 {
