@@ -186,14 +186,72 @@ ORYN_CALLED_BACK BOOL CALLBACK mapTopWindow(HWND window, LPARAM context)
 
 } // namespace
 
+namespace {
+
+// The enabled dialog of this process: the one a person would be using (a dialog is disabled while
+// a modal dialog it owns is open).
+ORYN_CALLED_BACK BOOL CALLBACK findActiveDialog(HWND window, LPARAM context)
+{
+    if (!isOwnDialog(window) || !IsWindowEnabled(window))
+        return TRUE;
+    *reinterpret_cast<HWND*>(context) = window;
+    return FALSE;
+}
+
+// The number in a request file, which is then removed; 0 when there is none.
+int32_t takeRequest(const std::string& path)
+{
+    FILE* file = std::fopen(path.c_str(), "r");
+    if (file == nullptr)
+        return 0;
+    int value = 0;
+    if (std::fscanf(file, "%d", &value) != 1)
+        value = 0;
+    std::fclose(file);
+    DeleteFileA(path.c_str());
+    return value;
+}
+
+// Tells the active dialog that its display now has `dpi` dots per inch, as the system tells a
+// per-monitor aware window moved to a display of another scale: WM_DPICHANGED with the DPI and
+// the suggested window, which keeps its top-left corner and is scaled from the last DPI.
+void sendDpiChange(Mapper& mapper, int32_t dpi)
+{
+    HWND dialog = nullptr;
+    EnumWindows(findActiveDialog, reinterpret_cast<LPARAM>(&dialog));
+    if (dialog == nullptr || dpi <= 0)
+        return;
+    if (mapper.dpi == 0) {
+        HDC screen = GetDC(nullptr);
+        mapper.dpi = GetDeviceCaps(screen, LOGPIXELSY);
+        ReleaseDC(nullptr, screen);
+    }
+    RECT window;
+    GetWindowRect(dialog, &window);
+    RECT suggested = {window.left, window.top,
+                      window.left + MulDiv(window.right - window.left, dpi, mapper.dpi),
+                      window.top + MulDiv(window.bottom - window.top, dpi, mapper.dpi)};
+    constexpr UINT DpiChanged = 0x02E0; // WM_DPICHANGED
+    SendMessageA(dialog, DpiChanged, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+    mapper.dpi = dpi;
+}
+
+} // namespace
+
 ORYN_CALLED_BACK DWORD WINAPI runMapper(void* context)
 {
     auto& mapper = *static_cast<Mapper*>(context);
     const std::string again = mapper.path + ".again";
+    const std::string dpiRequest = mapper.path + ".dpi";
     while (WaitForSingleObject(mapper.stop, 20) == WAIT_TIMEOUT) {
         // A script asks for the windows as they are now (a list's count, a field's text).
         if (DeleteFileA(again.c_str()))
             mapper.mapped.clear();
+        // A script asks for a change of display scale; the windows are written again after it.
+        if (const int32_t dpi = takeRequest(dpiRequest); dpi != 0) {
+            sendDpiChange(mapper, dpi);
+            mapper.mapped.clear();
+        }
         mapper.alive.clear();
         EnumWindows(mapTopWindow, reinterpret_cast<LPARAM>(&mapper));
         for (size_t i = 0; i < mapper.mapped.size();) {

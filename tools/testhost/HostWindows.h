@@ -33,9 +33,13 @@ struct Closer {
 DWORD WINAPI runCloser(void* context);
 
 // --window-map: where each dialog of this process and its controls are on the screen, so that a
-// script can send real mouse input to them through the window system.
+// script can send real mouse input to them through the window system. A script that creates
+// FILE.again has every window written again; one that writes a number N into FILE.dpi has the
+// enabled dialog told that its display's DPI is now N (WM_DPICHANGED, as a per-monitor aware
+// host's window gets it), then every window written again. Both files are removed once taken.
 struct Mapper {
     std::string path;
+    int32_t dpi = 0; // the DPI last reported to a dialog; 0 until then
     HANDLE stop = nullptr;
     std::vector<HWND> mapped;
     std::vector<HWND> alive;
