@@ -44,9 +44,11 @@ start)
         echo "wine-session: 32-bit Windows programs are skipped: ${answer#no: }"
         exit 0
     fi
-    # Xvfb picks a free display number and writes it to the descriptor we hand it.
+    # Xvfb picks a free display number and writes it to the descriptor we hand it. Without key
+    # auto-repeat (-r): on a loaded machine the release of a key sent by a test can reach the
+    # server late enough for the press to repeat, and a repeated key is a second keystroke.
     rm -f "$dir/displayfd"
-    Xvfb -displayfd 3 -screen 0 ${screen}x24 -nolisten tcp 3>"$dir/displayfd" >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 ${screen}x24 -r -nolisten tcp 3>"$dir/displayfd" >/dev/null 2>&1 &
     echo $! >"$dir/xvfb.pid"
     for _ in $(seq 100); do
         [ -s "$dir/displayfd" ] && break

@@ -66,8 +66,9 @@ poll() {
     done
 }
 
-# A display of its own: Xvfb picks a free number and writes it to the file.
-Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+# A display of its own: Xvfb picks a free number and writes it to the file; no key auto-repeat,
+# so that keys sent on a loaded machine are never repeated.
+Xvfb -displayfd 3 -screen 0 1600x1000x24 -r -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 xvfb=$!
 poll 30 test -s "$work/display" || fail "Xvfb did not start"
 export DISPLAY=":$(head -1 "$work/display")"
