@@ -14,14 +14,6 @@ namespace oryn {
 
 namespace {
 
-// Pad indexes of the shape controls.
-constexpr int CellHeightPad = 0; // y
-constexpr int CellWidthPad = 1;  // x
-constexpr int BevelPad = 2;
-constexpr int ShadingPad = 3;
-constexpr int StretchPad = 4;
-constexpr int LightPad = 5;
-
 constexpr int32_t MaxSide = 32767; // the host record holds sizes as 16-bit numbers
 
 // The progress callback of the render running on this thread. The host's progressProc carries

@@ -17,6 +17,15 @@ constexpr uint8_t LightSaved = 4;      // restore pads 6 and 7 (light correction
 constexpr uint8_t LastUsedRecord = 8;  // written by the start selector as "Last Used"
 
 constexpr int PadCount = 8;
+// What each pad sets, by its index (x and y, or the one value a slider gives in x).
+constexpr int CellHeightPad = 0; // y
+constexpr int CellWidthPad = 1;  // x
+constexpr int BevelPad = 2;
+constexpr int ShadingPad = 3;
+constexpr int StretchPad = 4;
+constexpr int LightPad = 5;
+constexpr int LightBoostPad = 6;
+constexpr int BrightnessRatioPad = 7;
 constexpr size_t ParamBlockSize = 64;
 
 // Little-endian, no padding:

@@ -10,9 +10,7 @@
 
 namespace oryn {
 
-// Pad indexes of the light correction and their values when a dialog opens without a record.
-constexpr int LightBoostPad = 6;
-constexpr int BrightnessRatioPad = 7;
+// The light correction's values when a dialog opens without a record.
 constexpr int32_t DefaultLightBoost = 30;
 constexpr int32_t DefaultBrightnessRatio = 20;
 // The sample applied by default and in place of a damaged record ("Orystone").

@@ -24,7 +24,6 @@ namespace {
 using test::Pixels;
 
 constexpr int32_t ImageSide = 300;
-constexpr int32_t ShadingPad = 3;
 
 // The stand-in for the main dialog: the dialog procedure's side of the input scheme and a paint
 // loop that redraws the controls and renders until a render completes.

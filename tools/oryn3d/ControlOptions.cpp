@@ -10,14 +10,6 @@ namespace oryn {
 
 namespace {
 
-// Pad indexes of the controls the options set.
-constexpr int CellHeightPad = 0; // y
-constexpr int CellWidthPad = 1;  // x
-constexpr int BevelPad = 2;
-constexpr int ShadingPad = 3;
-constexpr int StretchPad = 4;
-constexpr int LightPad = 5;
-
 std::string lowerCase(std::string text)
 {
     for (char& c : text)
