@@ -49,4 +49,21 @@ public:
     virtual uint32_t setTextColour(uint32_t colour) = 0;
 };
 
+// A polyline drawn with a square pen `width` pixels wide: the one-pixel line and its copies moved
+// right and down by up to width - 1 pixels. Width 1 is the polyline itself.
+inline void strokePolyline(Canvas& dc, const Point* points, int count, int32_t width)
+{
+    Point moved[8];
+    if (width <= 1 || count > 8) {
+        dc.polyline(points, count);
+        return;
+    }
+    for (int32_t dy = 0; dy < width; ++dy)
+        for (int32_t dx = 0; dx < width; ++dx) {
+            for (int i = 0; i < count; ++i)
+                moved[i] = Point{points[i].x + dx, points[i].y + dy};
+            dc.polyline(moved, count);
+        }
+}
+
 } // namespace oryn

@@ -27,6 +27,9 @@ struct DisplayScale {
     // zero: value x dpi / 96. At 96 DPI every value is itself.
     int32_t truncated(int64_t value) const;
     bool isBase() const { return dpi == BaseDpi; }
+    // The width of the drawing's lines in pixels: a whole multiple of the 100% line, so that a
+    // line stays sharp: 1 below 200% (192 DPI), 2 from there, one more for every further 96.
+    int32_t lineWidth() const { return dpi < 2 * BaseDpi ? 1 : dpi / BaseDpi; }
 };
 
 // The scale of a display of `dpi` dots per inch, brought into MinDpi..MaxDpi (0 or a negative

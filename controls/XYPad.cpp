@@ -93,8 +93,8 @@ void XYPad::erase(Canvas& dc)
 {
     eraseRect.left = originX();
     eraseRect.top = originY();
-    eraseRect.right = eraseRect.left + scale.px(marker[1].x) + 1;
-    eraseRect.bottom = eraseRect.top + scale.px(marker[2].y) + 1;
+    eraseRect.right = eraseRect.left + scale.px(marker[1].x) + scale.lineWidth();
+    eraseRect.bottom = eraseRect.top + scale.px(marker[2].y) + scale.lineWidth();
     dc.fillFace(eraseRect);
     if (label[0] != '\0' || captionBox == 0)
         return;
@@ -123,7 +123,8 @@ void XYPad::draw(Canvas& dc)
         return;
     }
 
-    dc.polyline(outline, 4);
+    const int32_t line = scale.lineWidth();
+    strokePolyline(dc, outline, 4, line);
     const int32_t x0 = scale.px(marker[0].x);
     if (label[0] != '\0')
         dc.text(left + scale.px(marker[0].x + static_cast<int32_t>(captionBox) + 6),
@@ -135,12 +136,13 @@ void XYPad::draw(Canvas& dc)
     outline[1] = Point{left + x0, top - scale.px(2)};
     outline[2] = Point{right + x0, top - scale.px(2)};
     outline[3] = Point{right + x0, top - scale.px(5)};
-    dc.polyline(outline, 4);
+    strokePolyline(dc, outline, 4, line);
 
     if (flags & PadCentred) {
         const int32_t half = rangeX() / 2;
         for (int32_t tick = top - scale.px(4); tick <= top - scale.px(3); ++tick)
-            dc.setPixel(left + scale.px(half) + x0, tick, rgb(0, 0, 0));
+            for (int32_t column = 0; column < line; ++column)
+                dc.setPixel(left + scale.px(half) + x0 + column, tick, rgb(0, 0, 0));
     }
     formatValue();
     if (flags & PadShowValue)

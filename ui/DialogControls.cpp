@@ -169,7 +169,7 @@ void drawStretch(Canvas& dc, XYPad& pad, const Box& frame, const DialogView& vie
         Box{L - px(1), T - px(1), frame.right - px(2), frame.bottom - px(2)}, pad, view);
     fill(dc, L - px(1), T - px(31), reach.right, reach.bottom);
     fill(dc, L - px(31), T - px(1), reach.right, reach.bottom);
-    dc.polyline(figure, 5);
+    strokePolyline(dc, figure, 5, scale.lineWidth());
     captionOrTyped(dc, view, 4, 0, L + px(x - 31), T + px(44), "%0.2i ", x - 25);
     captionOrTyped(dc, view, 4, 1, L + px(44), T + px(y - 31), "%0.2i ", y - 25);
     pad.draw(dc);
@@ -184,13 +184,15 @@ void drawLight(Canvas& dc, XYPad& pad, const Box& frame, const DialogView& view)
     auto px = [&](int32_t length) { return scale.px(length); };
     const Box shown = coverMarkReach(Box{L - px(18), T - px(14), L + px(70), T + px(60)}, pad, view);
     fill(dc, shown.left, shown.top, shown.right, shown.bottom);
-    // Through the middle of the scaled marker: its origin plus half its size.
-    const int32_t across = T + px(y) + px(8) / 2;
-    const int32_t down = L + px(x) + px(8) / 2;
+    // Through the middle of the scaled marker: its origin plus half its size, less half of what a
+    // line wider than one pixel adds.
+    const int32_t line = scale.lineWidth();
+    const int32_t across = T + px(y) + (px(8) - line + 1) / 2;
+    const int32_t down = L + px(x) + (px(8) - line + 1) / 2;
     const Point horizontal[2] = {{L, across}, {L + px(58), across}};
     const Point vertical[2] = {{down, T}, {down, T + px(58)}};
-    dc.polyline(horizontal, 2);
-    dc.polyline(vertical, 2);
+    strokePolyline(dc, horizontal, 2, line);
+    strokePolyline(dc, vertical, 2, line);
     captionOrTyped(dc, view, 5, 0, L + px(x + 8), T + px(y - 14), "%0.2i ", x - 25);
     captionOrTyped(dc, view, 5, 1, L + px(x - 18), T + px(y - 10), "%0.2i ", y - 25);
     pad.draw(dc);

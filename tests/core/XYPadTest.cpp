@@ -356,5 +356,45 @@ TEST(XYPadTest, DrawPaintsEachLook)
     }
 }
 
+// From 200% the lines are two pixels wide (a whole multiple of the 100% line), and a marker's
+// erase still takes all of it: drawn, erased and drawn elsewhere, nothing of the first is left.
+TEST(XYPadTest, LinesGrowByWholePixelsAndTheEraseTakesThemAll)
+{
+    EXPECT_EQ(displayScaleForDpi(96).lineWidth(), 1);
+    EXPECT_EQ(displayScaleForDpi(144).lineWidth(), 1);
+    EXPECT_EQ(displayScaleForDpi(191).lineWidth(), 1);
+    EXPECT_EQ(displayScaleForDpi(192).lineWidth(), 2);
+    EXPECT_EQ(displayScaleForDpi(288).lineWidth(), 3);
+
+    const DisplayScale scale = displayScaleForDpi(192);
+    XYPad width(100, 60, 300, 0, 0, 0, 13, 0, 0, 13, 0, "", 0x0F1A1804, scale);
+    XYPad shading(100, 60, 100, 0, 8, 0, 16, 8, 0, 8, 7, "S-Shading", 0, scale);
+    for (XYPad* pad : {&width, &shading}) {
+        RasterCanvas dc(700, 200, Face);
+        pad->x = 20;
+        pad->draw(dc);
+        const int32_t ox = pad->originX(), oy = pad->originY();
+        if (pad == &width) {
+            // The triangle's upright side (x = origin) is two columns wide.
+            int32_t inked = 0;
+            for (int32_t x = ox - 3; x <= ox + 3; ++x)
+                inked += dc.pixel(x, oy + 10) == Black ? 1 : 0;
+            EXPECT_EQ(inked, 2);
+        }
+        pad->erase(dc);
+        if (pad == &shading) {
+            // The ruler (top - 2 units) is two rows: 56 and 57 at this scale.
+            EXPECT_EQ(dc.pixel(300, 56), Black);
+            EXPECT_EQ(dc.pixel(300, 57), Black);
+            EXPECT_EQ(dc.pixel(300, 55), Face);
+            EXPECT_EQ(dc.pixel(300, 58), Face);
+        }
+        const std::set<std::pair<int32_t, int32_t>> rest = changed(dc, Face);
+        for (const auto& [x, y] : rest)
+            EXPECT_FALSE(x >= ox && x < ox + scale.px(16) + 2 && y >= oy && y < oy + scale.px(13) + 2)
+                << pad->label << " keeps " << x << "," << y << " after the erase";
+    }
+}
+
 } // namespace
 } // namespace oryn
