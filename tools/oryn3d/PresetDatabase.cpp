@@ -352,6 +352,42 @@ int publishStore(const std::string& made, const std::string& path, std::string& 
     return 1;
 }
 
+// Runs `sql`, which changes the row named ?1 (with `second`, when given, bound to ?2), in a
+// transaction of its own. NotFound when no row has the name; Failed with `conflict` as the reason
+// when a constraint refuses the change, or with the store's reason when it cannot be made.
+StoreResult changeNamedRow(sqlite3* db, const std::string& filePath, const char* sql,
+                           const std::string& name, const std::string* second,
+                           const std::string& conflict, std::string& error)
+{
+    if (db == nullptr)
+        return StoreResult::NotFound;
+    Transaction transaction(db);
+    if (beginRecognised(db, transaction, "BEGIN IMMEDIATE", filePath, error) != 0)
+        return StoreResult::Failed;
+
+    Statement s;
+    int rc = sqlite3_prepare_v2(db, sql, -1, &s.stmt, nullptr);
+    if (rc == SQLITE_OK)
+        rc = bindName(s.stmt, 1, name);
+    if (rc == SQLITE_OK && second != nullptr)
+        rc = bindName(s.stmt, 2, *second);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_step(s.stmt);
+    if (rc == SQLITE_DONE && sqlite3_changes(db) == 0)
+        return StoreResult::NotFound;
+    if ((rc & 0xFF) == SQLITE_CONSTRAINT && !conflict.empty()) {
+        error = conflict;
+        return StoreResult::Failed;
+    }
+    if (rc == SQLITE_DONE)
+        rc = transaction.commit();
+    if (rc != SQLITE_OK) {
+        error = filePath + ": " + describe(db, rc);
+        return StoreResult::Failed;
+    }
+    return StoreResult::Ok;
+}
+
 } // namespace
 
 int presetDatabasePath(std::string& path, std::string& error)
@@ -554,61 +590,16 @@ int PresetDatabase::write(const std::string& name, const ParamBlock& block, std:
 
 StoreResult PresetDatabase::remove(const std::string& name, std::string& error)
 {
-    if (db == nullptr)
-        return StoreResult::NotFound;
-    Transaction transaction(db);
-    if (beginRecognised(db, transaction, "BEGIN IMMEDIATE", filePath, error) != 0)
-        return StoreResult::Failed;
-
-    Statement s;
-    int rc = sqlite3_prepare_v2(db, "DELETE FROM presets WHERE name = ?1", -1, &s.stmt, nullptr);
-    if (rc == SQLITE_OK)
-        rc = bindName(s.stmt, 1, name);
-    if (rc == SQLITE_OK)
-        rc = sqlite3_step(s.stmt);
-    if (rc == SQLITE_DONE && sqlite3_changes(db) == 0)
-        return StoreResult::NotFound;
-    if (rc == SQLITE_DONE)
-        rc = transaction.commit();
-    if (rc != SQLITE_OK) {
-        error = filePath + ": " + describe(db, rc);
-        return StoreResult::Failed;
-    }
-    return StoreResult::Ok;
+    return changeNamedRow(db, filePath, "DELETE FROM presets WHERE name = ?1", name, nullptr, "", error);
 }
 
 StoreResult PresetDatabase::rename(const std::string& from, const std::string& to,
                                    std::string& error)
 {
-    if (db == nullptr)
-        return StoreResult::NotFound;
-    Transaction transaction(db);
-    if (beginRecognised(db, transaction, "BEGIN IMMEDIATE", filePath, error) != 0)
-        return StoreResult::Failed;
-
-    Statement s;
-    int rc = sqlite3_prepare_v2(db, "UPDATE presets SET name = ?2 WHERE name = ?1", -1, &s.stmt,
-                                nullptr);
-    if (rc == SQLITE_OK)
-        rc = bindName(s.stmt, 1, from);
-    if (rc == SQLITE_OK)
-        rc = bindName(s.stmt, 2, to);
-    if (rc == SQLITE_OK)
-        rc = sqlite3_step(s.stmt);
-    if (rc == SQLITE_DONE && sqlite3_changes(db) == 0)
-        return StoreResult::NotFound;
-    if ((rc & 0xFF) == SQLITE_CONSTRAINT) {
-        error = "a user preset '" + to + "' exists already; delete it first, or choose another "
-                "name";
-        return StoreResult::Failed;
-    }
-    if (rc == SQLITE_DONE)
-        rc = transaction.commit();
-    if (rc != SQLITE_OK) {
-        error = filePath + ": " + describe(db, rc);
-        return StoreResult::Failed;
-    }
-    return StoreResult::Ok;
+    return changeNamedRow(db, filePath, "UPDATE presets SET name = ?2 WHERE name = ?1", from, &to,
+                          "a user preset '" + to + "' exists already; delete it first, or choose "
+                          "another name",
+                          error);
 }
 
 } // namespace oryn
