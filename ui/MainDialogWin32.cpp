@@ -54,10 +54,10 @@ const char TransferText[] = "DATA TRANSFER... PLEASE WAIT";
 const char SaveFailedText[] = "Unable to save User Preset";
 const char BrowserKey[] = "Software\\CLASSES\\http\\shell\\open\\command";
 constexpr COLORREF LinkColour = 0x00FF0000; // pure blue
-constexpr int StockBitmap = 21;
+constexpr int StockBitmap = 21;             // DEFAULT_BITMAP: the 1 x 1 bitmap of a new context
 // WM_DPICHANGED and WM_GETDPISCALEDSIZE, which headers declare only for newer system versions.
 constexpr UINT DpiChangedMessage = 0x02E0;
-constexpr UINT DpiScaledSizeMessage = 0x02E4;             // DEFAULT_BITMAP: the 1 x 1 bitmap of a new context
+constexpr UINT DpiScaledSizeMessage = 0x02E4;
 
 // Word-aligned copy of the preview for sides whose rows are not (see screenRows).
 std::unique_ptr<uint8_t[]> paddedPreview;
@@ -205,6 +205,20 @@ void presentNow(HWND dialog)
     PeekMessageA(&none, dialog, WM_APP + 0x3FFF, WM_APP + 0x3FFF, PM_NOREMOVE);
 }
 
+// Shows the wait text at the current layout, then asks the host for the image and reduces it into
+// `buffers` at their scale. Returns the transfer's result (memFullErr for buffers that are not
+// ready). The control context is held by the caller.
+int16_t transferImage(HWND dialog, PreviewBuffers& buffers, PreviewArea& area)
+{
+    TextOutA(controlDc, displayScale.px(50), displayScale.px(50), TransferText, 28);
+    presentNow(dialog);
+    FilterRecord* record = dialogContext->record;
+    if (record == nullptr || !buffers.ready())
+        return memFullErr;
+    const float scale = previewImageScale(record->imageSize.h, record->imageSize.v, buffers.scale);
+    return previewTransfer(record, planesUsed, scale, buffers, area);
+}
+
 // The screen copy of the preview, made again when the buffers' side has changed (a change of
 // display scale, or an earlier dialog at another scale). False when it cannot be made.
 bool makePreviewBitmap()
@@ -252,14 +266,7 @@ int firstPaint(HWND dialog)
     // image, which can take a while: the dialog is not blank meanwhile. The dialog's own part of
     // this update comes back here as a nested paint, which only erases and validates.
     RedrawWindow(dialog, nullptr, nullptr, RDW_ERASENOW | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    TextOutA(controlDc, displayScale.px(50), displayScale.px(50), TransferText, 28);
-    presentNow(dialog);
-    FilterRecord* record = dialogContext->record;
-    int16_t transfer = memFullErr;
-    if (record != nullptr && previewBuffers.ready()) {
-        const float scale = previewImageScale(record->imageSize.h, record->imageSize.v, displayScale);
-        transfer = previewTransfer(record, planesUsed, scale, previewBuffers, previewImageArea);
-    }
+    const int16_t transfer = transferImage(dialog, previewBuffers, previewImageArea);
     if (transfer != noErr) {
         dialogResult = transfer;
         EndDialog(dialog, 0);
@@ -408,17 +415,9 @@ void changeDisplayScale(HWND dialog, int32_t dpi, const RECT* window)
         // and the wait text shows meanwhile.
         PreviewBuffers fresh(scale);
         PreviewArea area = {};
-        FilterRecord* record = dialogContext->record;
         acquireControlDc();
-        TextOutA(controlDc, displayScale.px(50), displayScale.px(50), TransferText, 28);
+        const int16_t transfer = transferImage(dialog, fresh, area);
         releaseControlDc();
-        presentNow(dialog);
-        const int16_t transfer =
-            fresh.ready() && record != nullptr
-                ? previewTransfer(record, planesUsed,
-                                  previewImageScale(record->imageSize.h, record->imageSize.v, scale),
-                                  fresh, area)
-                : int16_t(memFullErr);
         if (transfer != noErr) {
             moveDialog(dialog, window);
             redrawEverything(dialog);
@@ -452,6 +451,13 @@ void changeDisplayScale(HWND dialog, int32_t dpi, const RECT* window)
 }
 
 namespace {
+
+// A change of display scale that had to wait is made once what held it has returned.
+void applyPendingScale(HWND dialog)
+{
+    if (pendingDpi != 0)
+        changeDisplayScale(dialog, pendingDpi, pendingHasWindow ? &pendingWindow : nullptr);
+}
 
 // A paint that arrives while a paint runs: a host whose progressProc dispatches messages hands
 // it over from inside the render. It must not render inside the running render, or the screen
@@ -511,8 +517,7 @@ void paint(HWND dialog)
     releaseControlDc();
     restartCount = 0;
     paintActive = 0;
-    if (pendingDpi != 0)
-        changeDisplayScale(dialog, pendingDpi, pendingHasWindow ? &pendingWindow : nullptr);
+    applyPendingScale(dialog);
 }
 
 } // namespace
@@ -635,8 +640,7 @@ void command(HWND dialog, WPARAM wParam)
     case IDC_BACKGROUND:
         chooseBackground(dialog, dialogContext->record);
         // A change of display scale while the popup or the picker was open is made now.
-        if (pendingDpi != 0)
-            changeDisplayScale(dialog, pendingDpi, pendingHasWindow ? &pendingWindow : nullptr);
+        applyPendingScale(dialog);
         break;
     case IDC_STRETCH_DOUBLE:
         readCheckBox(dialog, IDC_STRETCH_DOUBLE, stretchDouble, stretchDoubleShown);
