@@ -184,10 +184,6 @@ ORYN_CALLED_BACK BOOL CALLBACK mapTopWindow(HWND window, LPARAM context)
     return TRUE;
 }
 
-} // namespace
-
-namespace {
-
 // The enabled dialog of this process: the one a person would be using (a dialog is disabled while
 // a modal dialog it owns is open).
 ORYN_CALLED_BACK BOOL CALLBACK findActiveDialog(HWND window, LPARAM context)
