@@ -262,12 +262,12 @@ static void gegl_op_class_init(GeglOpClass* klass)
     // A number outside a property's range is clamped to it (GLib's validation), instead of being
     // refused with a warning and the old value kept: `gegl ... cell-width=900` renders 300.
     guint count = 0;
-    GParamSpec** specs = g_object_class_list_properties(G_OBJECT_CLASS(klass), &count);
+    GParamSpec** properties = g_object_class_list_properties(G_OBJECT_CLASS(klass), &count);
     for (guint i = 0; i < count; ++i) {
-        if (specs[i]->owner_type == G_OBJECT_CLASS_TYPE(klass))
-            specs[i]->flags = GParamFlags(specs[i]->flags | G_PARAM_LAX_VALIDATION);
+        if (properties[i]->owner_type == G_OBJECT_CLASS_TYPE(klass))
+            properties[i]->flags = GParamFlags(properties[i]->flags | G_PARAM_LAX_VALIDATION);
     }
-    g_free(specs);
+    g_free(properties);
 
     gegl_operation_class_set_keys(
         operation_class,

@@ -48,6 +48,31 @@ ParamBlock openingRecord(uint8_t mode, uint32_t colour, uint8_t flags)
     return b;
 }
 
+// What `presets save NAME --bevel B` stores (with `--face F` for a G-Shading state F above 0).
+ParamBlock savedWithBevel(int16_t bevel, uint8_t face = 0)
+{
+    ParamBlock b = openingRecord(2, 0xFFC0C0C0u, 0);
+    b.padX[2] = bevel;
+    if (face != 0)
+        b.modeBits = face;
+    b.checksum = padChecksum(b);
+    return b;
+}
+
+// How many of the rows are named `name`; each of them must hold `expected`.
+int rowsNamed(const std::vector<std::pair<std::string, std::string>>& rows, const std::string& name,
+              const ParamBlock& expected)
+{
+    int found = 0;
+    for (const auto& [storedName, bytes] : rows) {
+        if (storedName != name)
+            continue;
+        ++found;
+        EXPECT_EQ(bytes, bytesOf(expected)) << name;
+    }
+    return found;
+}
+
 // Closes a database handle when it goes out of scope.
 struct Database {
     sqlite3* db = nullptr;
@@ -627,18 +652,8 @@ TEST_F(PresetStoreTest, ConcurrentRunsLoseNothing)
     for (const char prefix : {'a', 'b'}) {
         for (int i = 0; i < Saves; ++i) {
             const std::string name = prefix + std::to_string(i);
-            int found = 0;
-            for (const auto& [storedName, bytes] : stored) {
-                if (storedName != name)
-                    continue;
-                ++found;
-                ParamBlock expected = openingRecord(2, 0xFFC0C0C0u, 0);
-                expected.padX[2] = int16_t(i % 50);
-                expected.modeBits = prefix == 'a' ? 1 : 2;
-                expected.checksum = padChecksum(expected);
-                EXPECT_EQ(bytes, bytesOf(expected)) << name;
-            }
-            EXPECT_EQ(found, 1) << name;
+            const uint8_t face = prefix == 'a' ? 1 : 2;
+            EXPECT_EQ(rowsNamed(stored, name, savedWithBevel(int16_t(i % 50), face)), 1) << name;
         }
     }
 
@@ -698,17 +713,8 @@ TEST_F(PresetStoreTest, FirstRunsAtOnceAllFindTheStore)
         ASSERT_EQ(stored.size(), size_t(Writers)) << "round " << round;
         for (int i = 0; i < Writers; ++i) {
             const std::string name = "p" + std::to_string(i);
-            int found = 0;
-            for (const auto& [storedName, bytes] : stored) {
-                if (storedName != name)
-                    continue;
-                ++found;
-                ParamBlock expected = openingRecord(2, 0xFFC0C0C0u, 0);
-                expected.padX[2] = int16_t(i + 1);
-                expected.checksum = padChecksum(expected);
-                EXPECT_EQ(bytes, bytesOf(expected)) << name;
-            }
-            EXPECT_EQ(found, 1) << "round " << round << ", " << name;
+            EXPECT_EQ(rowsNamed(stored, name, savedWithBevel(int16_t(i + 1))), 1)
+                << "round " << round << ", " << name;
         }
         std::vector<std::string> left;
         for (const auto& entry : fs::directory_iterator(folder))

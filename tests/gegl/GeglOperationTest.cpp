@@ -81,12 +81,12 @@ TEST(GeglModule, PropertiesAreTheDialogsControls)
 {
     startGegl(ORYN_GEGL_MODULE_DIR);
     guint count = 0;
-    GParamSpec** specs = gegl_operation_list_properties("oryn:relief", &count);
-    ASSERT_NE(specs, nullptr);
+    GParamSpec** properties = gegl_operation_list_properties("oryn:relief", &count);
+    ASSERT_NE(properties, nullptr);
     auto find = [&](const char* name) -> GParamSpec* {
         for (guint i = 0; i < count; ++i)
-            if (std::strcmp(g_param_spec_get_name(specs[i]), name) == 0)
-                return specs[i];
+            if (std::strcmp(g_param_spec_get_name(properties[i]), name) == 0)
+                return properties[i];
         return nullptr;
     };
     const IntProperty ints[] = {
@@ -96,22 +96,22 @@ TEST(GeglModule, PropertiesAreTheDialogsControls)
         {"light-boost", 30, 0, 100}, {"brightness-ratio", 20, 0, 100},
     };
     for (const IntProperty& p : ints) {
-        GParamSpec* spec = find(p.name);
-        ASSERT_NE(spec, nullptr) << p.name;
-        ASSERT_TRUE(G_IS_PARAM_SPEC_INT(spec)) << p.name;
-        GParamSpecInt* range = G_PARAM_SPEC_INT(spec);
+        GParamSpec* property = find(p.name);
+        ASSERT_NE(property, nullptr) << p.name;
+        ASSERT_TRUE(G_IS_PARAM_SPEC_INT(property)) << p.name;
+        GParamSpecInt* range = G_PARAM_SPEC_INT(property);
         EXPECT_EQ(range->default_value, p.def) << p.name;
         EXPECT_EQ(range->minimum, p.min) << p.name;
         EXPECT_EQ(range->maximum, p.max) << p.name;
-        EXPECT_NE(g_param_spec_get_blurb(spec), nullptr) << p.name;
+        EXPECT_NE(g_param_spec_get_blurb(property), nullptr) << p.name;
     }
     const std::pair<const char*, bool> booleans[] = {
         {"x2", false}, {"antialias", true}, {"transparent", false}};
     for (const auto& b : booleans) {
-        GParamSpec* spec = find(b.first);
-        ASSERT_NE(spec, nullptr) << b.first;
-        ASSERT_TRUE(G_IS_PARAM_SPEC_BOOLEAN(spec));
-        EXPECT_EQ(G_PARAM_SPEC_BOOLEAN(spec)->default_value != FALSE, b.second) << b.first;
+        GParamSpec* property = find(b.first);
+        ASSERT_NE(property, nullptr) << b.first;
+        ASSERT_TRUE(G_IS_PARAM_SPEC_BOOLEAN(property));
+        EXPECT_EQ(G_PARAM_SPEC_BOOLEAN(property)->default_value != FALSE, b.second) << b.first;
     }
     ASSERT_NE(find("background"), nullptr);
 
@@ -132,7 +132,7 @@ TEST(GeglModule, PropertiesAreTheDialogsControls)
         EXPECT_EQ(values->values[k].value, k);
         EXPECT_EQ(trimmed, values->values[k].value_name);
     }
-    g_free(specs);
+    g_free(properties);
     gegl_exit();
 }
 
@@ -179,8 +179,8 @@ struct Graph {
             gegl_node_new_child(root, "operation", "gegl:buffer-source", "buffer", buffer, nullptr);
         relief = gegl_node_new_child(root, "operation", "oryn:relief", "transparent",
                                      transparent ? TRUE : FALSE, nullptr);
-        GParamSpec* spec = gegl_node_find_property(relief, "preset");
-        GEnumValue* value = g_enum_get_value_by_nick(G_PARAM_SPEC_ENUM(spec)->enum_class, preset);
+        GParamSpec* property = gegl_node_find_property(relief, "preset");
+        GEnumValue* value = g_enum_get_value_by_nick(G_PARAM_SPEC_ENUM(property)->enum_class, preset);
         EXPECT_NE(value, nullptr) << preset;
         if (value != nullptr)
             gegl_node_set(relief, "preset", value->value, nullptr);
